@@ -1,0 +1,42 @@
+# The Windows program, its tests and the encoder libraries, cross-built with
+# MinGW-w64.
+enable_language(RC)
+
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 1252")
+add_compile_options(-Wall -Wextra -finput-charset=UTF-8 -fexec-charset=CP1252)
+add_compile_definitions(WINVER=0x0601 _WIN32_WINNT=0x0601 _WIN32_IE=0x0800)
+add_link_options(-static -static-libgcc -static-libstdc++)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_link_options(-Wl,--large-address-aware)
+endif()
+
+set(WIN_LIBS comctl32 comdlg32 shell32 shlwapi ole32 user32 gdi32 kernel32)
+
+add_library(calbrune_core STATIC ${CORE_SOURCES} ${CDROM_SOURCES})
+target_include_directories(calbrune_core PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(calbrune_core PUBLIC ${WIN_LIBS})
+
+file(GLOB APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
+add_executable(calbrune WIN32 ${APP_SOURCES} ${UI_SOURCES})
+target_link_libraries(calbrune PRIVATE calbrune_core)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/lamedll/CMakeLists.txt)
+  add_subdirectory(lamedll)
+endif()
+
+# GoogleTest from the distribution's sources, built with the cross compiler.
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+enable_testing()
+include(GoogleTest)
+add_executable(calbrune_tests ${TEST_SOURCES})
+target_link_libraries(calbrune_tests PRIVATE calbrune_core gtest_main gmock)
+target_compile_definitions(calbrune_tests PRIVATE
+  CALBRUNE_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
+
+if(CMAKE_CROSSCOMPILING_EMULATOR)
+  gtest_discover_tests(calbrune_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                       PROPERTIES TIMEOUT 120)
+endif()

@@ -1,0 +1,75 @@
+// The frame that both conversion jobs share: the running flag, the messages
+// that drive the finish page's bars and captions, and the end message.
+#pragma once
+
+#include <windows.h>
+
+#include "core/Converter.h"
+#include "jobs/JobReport.h"
+
+DWORD WINAPI WaveConversionJob(LPVOID parameter);
+DWORD WINAPI CdConversionJob(LPVOID parameter);
+
+// The report of the last job; valid once its end message has arrived.
+JobReport& lastJobReport();
+
+class JobFrame {
+public:
+    // Raises jobRunning and clears the report: the worker's first act.
+    explicit JobFrame(Converter* converter);
+
+    Converter* converter() const { return c; }
+    int running() const { return c->jobRunning(); }
+
+    // Takes N once, before the list walk.
+    void begin(unsigned entryCount);
+    unsigned index() const { return i; }
+    // Advances i, whatever the outcome of the entry.
+    void nextEntry() { i++; }
+
+    // Messages 4 and 5: entry bar to 0, "Progression générale ...( i+1/N )".
+    void resetEntryBar();
+    void showCounter();
+    // Message 6.
+    void showOutputPath(const char* path);
+    // Message 7.
+    void setEntryRange(DWORD maximum);
+    // Messages 8 and 9 after a successful step. To keep the bars from
+    // slowing the conversion, the pair is sent only for the first and last
+    // step of an entry (or phase), or when 25 ms have passed since the last.
+    void stepDone(DWORD entryPosition, float fraction, bool firstStep, bool lastStep);
+    // Message 10.
+    void setEntryPosition(DWORD position);
+
+    // The overwrite question; 1 to go on (or no question needed), 0 on No.
+    int mayWrite(const char* outputPath);
+
+    void fail(const char* name, EntryFailure failure, DWORD detail = 0);
+
+    // The end message: cancelled, completed, or completed with failures.
+    void end();
+
+private:
+    void send(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    Converter* c;
+    unsigned n;
+    unsigned i;
+    ULONGLONG lastPairTime;
+};
+
+// Output through a temporary file in the output's folder, so that an
+// existing file is replaced only by a complete one.
+struct PendingOutput {
+    char finalPath[MAX_PATH];
+    char tempPath[MAX_PATH];
+    HANDLE file;
+};
+
+// Creates the temporary file beside finalPath; 0 when it cannot be made.
+int openPendingOutput(PendingOutput* output, const char* finalPath);
+// Closes the temporary file and moves it over the final path; on failure the
+// temporary file is deleted and 0 returned.
+int commitPendingOutput(PendingOutput* output);
+// Closes and deletes the temporary file; the final path is left untouched.
+void discardPendingOutput(PendingOutput* output);
