@@ -17,7 +17,7 @@ target_include_directories(calbrune_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(calbrune_core PUBLIC ${WIN_LIBS})
 
 file(GLOB APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
-add_executable(calbrune WIN32 ${APP_SOURCES} ${UI_SOURCES})
+add_executable(calbrune WIN32 ${APP_SOURCES} ${UI_SOURCES} ${CD_DEVICE_SOURCES})
 target_link_libraries(calbrune PRIVATE calbrune_core)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/lamedll/CMakeLists.txt)
@@ -33,8 +33,18 @@ enable_testing()
 include(GoogleTest)
 add_executable(calbrune_tests ${TEST_SOURCES})
 target_link_libraries(calbrune_tests PRIVATE calbrune_core gtest_main gmock)
-target_compile_definitions(calbrune_tests PRIVATE
-  CALBRUNE_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
+# A folder of its own, so that no lame_enc.dll lies beside the test program
+# unless a test puts one there.
+set_target_properties(calbrune_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+# Wine sees the Linux file system as drive Z:.
+string(REPLACE "/" "\\\\" TEST_DATA_WINDOWS "Z:${CMAKE_SOURCE_DIR}/tests/data")
+string(REPLACE "/" "\\\\" RECORDER_DIR_WINDOWS "Z:${CMAKE_BINARY_DIR}/recorder")
+target_compile_definitions(calbrune_tests PRIVATE CALBRUNE_TEST_DATA="${TEST_DATA_WINDOWS}"
+  CALBRUNE_RECORDER_DIR="${RECORDER_DIR_WINDOWS}")
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/recorder/CMakeLists.txt)
+  add_subdirectory(tests/recorder)
+endif()
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   gtest_discover_tests(calbrune_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
