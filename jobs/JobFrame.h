@@ -15,7 +15,10 @@ JobReport& lastJobReport();
 
 class JobFrame {
 public:
-    // Raises jobRunning and clears the report: the worker's first act.
+    // Clears the report. The running flag is not touched: startJob raises it
+    // before the worker exists, so that a cancel made before the worker's
+    // first act is not lost (a test that starts a job procedure by itself
+    // raises the flag first).
     explicit JobFrame(Converter* converter);
 
     Converter* converter() const { return c; }
@@ -45,6 +48,8 @@ public:
     int mayWrite(const char* outputPath);
 
     void fail(const char* name, EntryFailure failure, DWORD detail = 0);
+    void converted();
+    void declined();
 
     // The end message: cancelled, completed, or completed with failures.
     void end();

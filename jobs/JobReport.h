@@ -27,6 +27,7 @@ enum EntryFailure {
     FailNoToc,                // whole CD job: no disc, or a table of contents that cannot be trusted
     FailTrackNotOnDisc,       // the selected track is not on the disc now in the drive
     FailIncompleteTrack,      // detail: the sector where reading stopped; the part read was kept
+    FailOutputIsSource,       // the MP3 would replace the very file being converted
 };
 
 struct FailedEntry {
@@ -38,7 +39,7 @@ struct FailedEntry {
 
 class JobReport {
 public:
-    JobReport() : head(nullptr), tail(nullptr), count_(0), entries_(0) {}
+    JobReport() : head(nullptr), tail(nullptr), count_(0), entries_(0), converted_(0), declined_(0) {}
     ~JobReport() { clear(); }
     JobReport(const JobReport&) = delete;
     JobReport& operator=(const JobReport&) = delete;
@@ -48,7 +49,12 @@ public:
     // Records one failure; a failure that cannot even be recorded still counts.
     void add(const char* name, EntryFailure failure, DWORD detail);
 
+    void addConverted() { converted_++; }
+    void addDeclined() { declined_++; }
+
     unsigned failureCount() const { return count_; }
+    unsigned convertedCount() const { return converted_; }
+    unsigned declinedCount() const { return declined_; }
     unsigned entryCount() const { return entries_; }
     const FailedEntry* first() const { return head; }
 
@@ -57,6 +63,8 @@ private:
     FailedEntry* tail;
     unsigned count_;
     unsigned entries_;
+    unsigned converted_;
+    unsigned declined_;
 };
 
 // The reason in the program's own words, for the finish page.

@@ -1,0 +1,155 @@
+#include "jobs/JobFrame.h"
+
+#include <commctrl.h>
+#include <shlwapi.h>
+
+static const char caption[] = "Calbrune 1.0";
+
+// Pairs of progress messages are sent at most this often, apart from the
+// first and last step of an entry: each one costs more than encoding a chunk.
+static const ULONGLONG progressInterval = 25;
+
+JobReport& lastJobReport() {
+    static JobReport report;
+    return report;
+}
+
+JobFrame::JobFrame(Converter* converter) : c(converter), n(0), i(0), lastPairTime(0) {
+    lastJobReport().clear();
+}
+
+void JobFrame::send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (window) {
+        SendMessageA(window, message, wParam, lParam);
+    }
+}
+
+void JobFrame::begin(unsigned entryCount) {
+    n = entryCount;
+    i = 0;
+    lastJobReport().setEntryCount(entryCount);
+}
+
+void JobFrame::resetEntryBar() {
+    send(c->fileProgressBar(), PBM_SETPOS, 0, 0);
+}
+
+void JobFrame::showCounter() {
+    if (!c->totalProgressLabel()) {
+        return;
+    }
+    char text[64];
+    wsprintfA(text, "Progression générale ...( %i/%i )", (int)i + 1, (int)n);
+    SetWindowTextA(c->totalProgressLabel(), text);
+}
+
+void JobFrame::showOutputPath(const char* path) {
+    if (c->fileProgressLabel()) {
+        SetWindowTextA(c->fileProgressLabel(), path);
+    }
+}
+
+void JobFrame::setEntryRange(DWORD maximum) {
+    send(c->fileProgressBar(), PBM_SETRANGE32, 0, (LPARAM)maximum);
+}
+
+void JobFrame::stepDone(DWORD entryPosition, float fraction, bool firstStep, bool lastStep) {
+    ULONGLONG now = GetTickCount64();
+    if (!firstStep && !lastStep && now - lastPairTime < progressInterval) {
+        return;
+    }
+    lastPairTime = now;
+    float entries = (float)n;
+    float overall = ((float)i + fraction) * 1024.0f / entries;
+    send(c->fileProgressBar(), PBM_SETPOS, (WPARAM)entryPosition, 0);
+    send(c->totalProgressBar(), PBM_SETPOS, (WPARAM)overall, 0);
+}
+
+void JobFrame::setEntryPosition(DWORD position) {
+    send(c->fileProgressBar(), PBM_SETPOS, (WPARAM)position, 0);
+}
+
+int JobFrame::mayWrite(const char* outputPath) {
+    if (c->replaceWithoutAsking() || !PathFileExistsA(outputPath)) {
+        return 1;
+    }
+    char question[MAX_PATH + 64];
+    wsprintfA(question, "%s existe déjà.\nVoulez-vous le remplacer?", outputPath);
+    return MessageBoxA(c->ownerWindow(), question, caption, MB_YESNO | MB_ICONINFORMATION) ==
+           IDYES;
+}
+
+void JobFrame::fail(const char* name, EntryFailure failure, DWORD detail) {
+    lastJobReport().add(name, failure, detail);
+}
+
+void JobFrame::converted() {
+    lastJobReport().addConverted();
+}
+
+void JobFrame::declined() {
+    lastJobReport().addDeclined();
+}
+
+void JobFrame::end() {
+    WPARAM outcome = JobCancelled;
+    if (c->jobRunning()) {
+        c->setJobRunning(0);
+        outcome = lastJobReport().failureCount() ? JobCompletedWithFailures : JobCompleted;
+    }
+    PostMessageA(c->ownerWindow(), c->jobDoneMessage(), outcome, 0);
+}
+
+int openPendingOutput(PendingOutput* output, const char* finalPath) {
+    output->file = INVALID_HANDLE_VALUE;
+    output->tempPath[0] = '\0';
+    lstrcpynA(output->finalPath, finalPath, MAX_PATH);
+    char folder[MAX_PATH];
+    lstrcpynA(folder, finalPath, MAX_PATH);
+    PathRemoveFileSpecA(folder);
+    if (!folder[0]) {
+        lstrcpyA(folder, ".");
+    }
+    // The temporary file lies in the output's own folder, so that the final
+    // move is a rename on the same volume.
+    if (!GetTempFileNameA(folder, "cbr", 0, output->tempPath)) {
+        output->tempPath[0] = '\0';
+        return 0;
+    }
+    output->file = CreateFileA(output->tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output->file == INVALID_HANDLE_VALUE) {
+        DeleteFileA(output->tempPath);
+        output->tempPath[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int commitPendingOutput(PendingOutput* output) {
+    if (output->file != INVALID_HANDLE_VALUE) {
+        CloseHandle(output->file);
+        output->file = INVALID_HANDLE_VALUE;
+    }
+    if (!output->tempPath[0]) {
+        return 0;
+    }
+    if (!MoveFileExA(output->tempPath, output->finalPath, MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileA(output->tempPath);
+        output->tempPath[0] = '\0';
+        return 0;
+    }
+    output->tempPath[0] = '\0';
+    return 1;
+}
+
+void discardPendingOutput(PendingOutput* output) {
+    if (output->file != INVALID_HANDLE_VALUE) {
+        CloseHandle(output->file);
+        output->file = INVALID_HANDLE_VALUE;
+    }
+    if (output->tempPath[0]) {
+        DeleteFileA(output->tempPath);
+        output->tempPath[0] = '\0';
+    }
+}
