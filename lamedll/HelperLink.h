@@ -1,0 +1,24 @@
+// The DLL's end of the two FIFOs to a native helper process.
+#pragma once
+
+#include <windows.h>
+
+#include "lamedll/Protocol.h"
+
+class HelperLink {
+public:
+    // Starts the helper found next to this DLL and waits for it to connect.
+    int start(HMODULE dll);
+    int send(uint32_t kind, const void* payload, uint32_t size);
+    // Reads one reply; a payload larger than capacity breaks the link.
+    int receive(uint32_t* status, void* payload, uint32_t capacity, uint32_t* size);
+    void close();
+    int connected() const { return toHelper != INVALID_HANDLE_VALUE; }
+
+private:
+    int readAll(void* data, DWORD size);
+    int writeAll(const void* data, DWORD size);
+
+    HANDLE toHelper = INVALID_HANDLE_VALUE;
+    HANDLE fromHelper = INVALID_HANDLE_VALUE;
+};

@@ -1,0 +1,179 @@
+// The native half of lame_enc.dll: encodes what the DLL sends through two
+// FIFOs in a folder the DLL made for it, and ends when the DLL goes away.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "lamedll/native/EncoderSetup.h"
+
+static char folderPath[4096];
+static char inputPath[4200];
+static char outputPath[4200];
+
+static void removeFifos() {
+    unlink(inputPath);
+    unlink(outputPath);
+    rmdir(folderPath);
+}
+
+// A DLL that never connects must not leave us waiting in open().
+static void onConnectTimeout(int) {
+    removeFifos();
+    _exit(3);
+}
+
+static int readAll(int fd, void* data, size_t size) {
+    char* at = (char*)data;
+    while (size > 0) {
+        ssize_t got = read(fd, at, size);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return 0;
+        }
+        at += got;
+        size -= (size_t)got;
+    }
+    return 1;
+}
+
+static int writeAll(int fd, const void* data, size_t size) {
+    const char* at = (const char*)data;
+    while (size > 0) {
+        ssize_t put = write(fd, at, size);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return 0;
+        }
+        at += put;
+        size -= (size_t)put;
+    }
+    return 1;
+}
+
+// Header and payload in one write, so the DLL's reads find whole replies.
+static int reply(int fd, std::vector<unsigned char>& message, uint32_t status, uint32_t size) {
+    HelperReply header = {status, size};
+    memcpy(message.data(), &header, sizeof header);
+    return writeAll(fd, message.data(), sizeof header + size);
+}
+
+// Only the owner may open the FIFOs, and only inside the folder the DLL
+// created for this stream.
+static int connect(int* input, int* output) {
+    struct stat folder;
+    if (lstat(folderPath, &folder) != 0 || !S_ISDIR(folder.st_mode) || folder.st_uid != getuid()) {
+        return 0;
+    }
+    if (chmod(folderPath, 0700) != 0) {
+        return 0;
+    }
+    if (mkfifo(inputPath, 0600) != 0 || mkfifo(outputPath, 0600) != 0) {
+        removeFifos();
+        return 0;
+    }
+    signal(SIGALRM, onConnectTimeout);
+    alarm(10);
+    *input = open(inputPath, O_RDONLY);
+    *output = *input < 0 ? -1 : open(outputPath, O_WRONLY);
+    alarm(0);
+    removeFifos();
+    if (*output < 0) {
+        return 0;
+    }
+    return writeAll(*output, &helperReadyByte, 1);
+}
+
+static int serve(int input, int output) {
+    HelperRequest request;
+    if (!readAll(input, &request, sizeof request) || request.kind != RequestInit ||
+        request.size != sizeof(EncoderRecord)) {
+        return 1;
+    }
+    EncoderRecord record;
+    if (!readAll(input, &record, sizeof record)) {
+        return 1;
+    }
+    lame_global_flags* flags = lame_init();
+    std::vector<unsigned char> message(sizeof(HelperReply) + sizeof(HelperInitReply));
+    if (!flags) {
+        reply(output, message, 3, 0);
+        return 1;
+    }
+    uint32_t status = configureEncoder(flags, record);
+    if (status != 0) {
+        reply(output, message, status, 0);
+        lame_close(flags);
+        return 1;
+    }
+    HelperInitReply answer;
+    answer.samplesPerChunk = (lame_get_version(flags) == 0 ? 576u : 1152u) *
+                             (uint32_t)lame_get_num_channels(flags);
+    answer.maxChunkBytes = maxBytesPerChunk(flags, answer.samplesPerChunk);
+    memcpy(message.data() + sizeof(HelperReply), &answer, sizeof answer);
+    if (!reply(output, message, 0, sizeof answer)) {
+        lame_close(flags);
+        return 1;
+    }
+
+    int channels = lame_get_num_channels(flags);
+    std::vector<short> samples(answer.samplesPerChunk);
+    message.resize(sizeof(HelperReply) + answer.maxChunkBytes + flushBytes);
+    unsigned char* mp3 = message.data() + sizeof(HelperReply);
+    int ok = 1;
+    while (ok && readAll(input, &request, sizeof request)) {
+        int produced = -1;
+        if (request.kind == RequestEncode) {
+            if (request.size > samples.size() * sizeof(short) ||
+                !readAll(input, samples.data(), request.size)) {
+                break;
+            }
+            int perChannel = (int)(request.size / sizeof(short)) / channels;
+            if (channels == 1) {
+                produced = lame_encode_buffer(flags, samples.data(), samples.data(), perChannel, mp3,
+                                              (int)answer.maxChunkBytes);
+            } else {
+                produced = lame_encode_buffer_interleaved(flags, samples.data(), perChannel, mp3,
+                                                          (int)answer.maxChunkBytes);
+            }
+        } else if (request.kind == RequestFlush) {
+            produced = lame_encode_flush(flags, mp3, (int)flushBytes);
+        } else if (request.kind == RequestTagFrame) {
+            size_t size = lame_get_lametag_frame(flags, mp3, answer.maxChunkBytes);
+            produced = size > 0 && size <= answer.maxChunkBytes ? (int)size : -1;
+        } else {
+            break;
+        }
+        // BE_ERR_BUFFER_TOO_SMALL, as the library reports any encoder failure.
+        ok = produced < 0 ? reply(output, message, 5, 0) : reply(output, message, 0, (uint32_t)produced);
+    }
+    lame_close(flags);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2 || strlen(argv[1]) >= sizeof folderPath) {
+        fprintf(stderr, "usage: lame_enc_helper FOLDER\n");
+        return 2;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    snprintf(folderPath, sizeof folderPath, "%s", argv[1]);
+    snprintf(inputPath, sizeof inputPath, "%s/in", folderPath);
+    snprintf(outputPath, sizeof outputPath, "%s/out", folderPath);
+    int input = -1;
+    int output = -1;
+    if (!connect(&input, &output)) {
+        return 1;
+    }
+    return serve(input, output);
+}
