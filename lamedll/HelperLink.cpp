@@ -104,15 +104,28 @@ int HelperLink::start(HMODULE dll) {
     return 1;
 }
 
+// The size of a FIFO's buffer: one read takes all there is.
+const DWORD incomingSize = 65536;
+
 int HelperLink::readAll(void* data, DWORD size) {
     char* at = (char*)data;
     while (size > 0) {
-        DWORD got = 0;
-        if (!ReadFile(fromHelper, at, size, &got, nullptr) || got == 0) {
-            return 0;
+        if (incomingStart == incomingEnd) {
+            if (!incoming) {
+                incoming = new char[incomingSize];
+            }
+            DWORD got = 0;
+            if (!ReadFile(fromHelper, incoming, incomingSize, &got, nullptr) || got == 0) {
+                return 0;
+            }
+            incomingStart = 0;
+            incomingEnd = got;
         }
-        at += got;
-        size -= got;
+        DWORD take = incomingEnd - incomingStart < size ? incomingEnd - incomingStart : size;
+        memcpy(at, incoming + incomingStart, take);
+        incomingStart += take;
+        at += take;
+        size -= take;
     }
     return 1;
 }
@@ -134,8 +147,18 @@ int HelperLink::send(uint32_t kind, const void* payload, uint32_t size) {
     if (!connected()) {
         return 0;
     }
+    uint32_t total = sizeof(HelperRequest) + size;
+    if (total > outgoingSize) {
+        delete[] outgoing;
+        outgoing = new char[total];
+        outgoingSize = total;
+    }
     HelperRequest header = {kind, size};
-    if (!writeAll(&header, sizeof header) || (size > 0 && !writeAll(payload, size))) {
+    memcpy(outgoing, &header, sizeof header);
+    if (size > 0) {
+        memcpy(outgoing + sizeof header, payload, size);
+    }
+    if (!writeAll(outgoing, total)) {
         close();
         return 0;
     }
@@ -159,6 +182,8 @@ int HelperLink::receive(uint32_t* status, void* payload, uint32_t capacity, uint
 
 // Closing our ends is what tells the helper to finish.
 void HelperLink::close() {
+    incomingStart = 0;
+    incomingEnd = 0;
     if (toHelper != INVALID_HANDLE_VALUE) {
         CloseHandle(toHelper);
         toHelper = INVALID_HANDLE_VALUE;
@@ -167,4 +192,10 @@ void HelperLink::close() {
         CloseHandle(fromHelper);
         fromHelper = INVALID_HANDLE_VALUE;
     }
+}
+
+HelperLink::~HelperLink() {
+    close();
+    delete[] outgoing;
+    delete[] incoming;
 }

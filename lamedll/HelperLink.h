@@ -13,6 +13,7 @@ public:
     // Reads one reply; a payload larger than capacity breaks the link.
     int receive(uint32_t* status, void* payload, uint32_t capacity, uint32_t* size);
     void close();
+    ~HelperLink();
     int connected() const { return toHelper != INVALID_HANDLE_VALUE; }
 
 private:
@@ -21,4 +22,11 @@ private:
 
     HANDLE toHelper = INVALID_HANDLE_VALUE;
     HANDLE fromHelper = INVALID_HANDLE_VALUE;
+    // Header and payload go out in one write: a system call under Wine is dear.
+    char* outgoing = nullptr;
+    uint32_t outgoingSize = 0;
+    // Replies are read as they come, a whole one at a time where possible.
+    char* incoming = nullptr;
+    DWORD incomingStart = 0;
+    DWORD incomingEnd = 0;
 };

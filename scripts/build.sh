@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the 64-bit program with its tests, the 32-bit program, and the
-# native pieces, each in its own folder under build/.
+# Builds the native pieces, the 64-bit program with its tests, and the
+# 32-bit program, each in its own folder under build/. Native comes first:
+# the Windows builds put its lame_enc_helper beside their lame_enc.dll.
 set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo_root"
@@ -14,6 +15,9 @@ configure() {
   fi
 }
 
+configure native
+cmake --build build/native -j "$jobs" "$@"
+
 configure win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$repo_root/scripts/wine-run.sh"
 cmake --build build/win64 -j "$jobs" "$@"
@@ -22,6 +26,3 @@ if [ "${CALBRUNE_SKIP_WIN32:-0}" != 1 ]; then
   configure win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
   cmake --build build/win32 -j "$jobs" "$@"
 fi
-
-configure native
-cmake --build build/native -j "$jobs" "$@"

@@ -8,7 +8,7 @@ packages=(
   cmake make git
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 xvfb xauth
-  googletest
+  googletest libgtest-dev
   g++ libmp3lame-dev lame sox mpg123
   python3
 )
