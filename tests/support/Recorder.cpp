@@ -37,7 +37,7 @@ void recorderFailAt(const char* what) {
 
 std::vector<RecordedCall> readRecorderLog() {
     std::vector<RecordedCall> calls;
-    std::istringstream lines(readWholeFile(logPath()));
+    std::istringstream lines(fileContents(logPath()));
     std::string line;
     while (std::getline(lines, line)) {
         std::vector<std::string> fields;
@@ -108,7 +108,7 @@ std::string TempFolder::file(const char* name) const {
     return std::string(path_) + "\\" + name;
 }
 
-std::string readWholeFile(const std::string& path) {
+std::string fileContents(const std::string& path) {
     std::string bytes;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -124,7 +124,7 @@ std::string readWholeFile(const std::string& path) {
     return bytes;
 }
 
-void writeWholeFile(const std::string& path, const std::string& bytes) {
+void writeFileContents(const std::string& path, const std::string& bytes) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {

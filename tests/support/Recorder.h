@@ -40,6 +40,6 @@ private:
     char path_[MAX_PATH];
 };
 
-std::string readWholeFile(const std::string& path);
-void writeWholeFile(const std::string& path, const std::string& bytes);
+std::string fileContents(const std::string& path);
+void writeFileContents(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
