@@ -31,20 +31,30 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 enable_testing()
 include(GoogleTest)
-add_executable(calbrune_tests ${TEST_SOURCES})
-target_link_libraries(calbrune_tests PRIVATE calbrune_core gtest_main gmock)
-# A folder of its own, so that no lame_enc.dll lies beside the test program
-# unless a test puts one there.
-set_target_properties(calbrune_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+
 # Wine sees the Linux file system as drive Z:.
 string(REPLACE "/" "\\\\" TEST_DATA_WINDOWS "Z:${CMAKE_SOURCE_DIR}/tests/data")
 string(REPLACE "/" "\\\\" RECORDER_DIR_WINDOWS "Z:${CMAKE_BINARY_DIR}/recorder")
-target_compile_definitions(calbrune_tests PRIVATE CALBRUNE_TEST_DATA="${TEST_DATA_WINDOWS}"
+
+add_library(calbrune_testsupport STATIC ${TEST_SUPPORT_SOURCES})
+target_link_libraries(calbrune_testsupport PUBLIC calbrune_core)
+target_compile_definitions(calbrune_testsupport PUBLIC CALBRUNE_TEST_DATA="${TEST_DATA_WINDOWS}"
   CALBRUNE_RECORDER_DIR="${RECORDER_DIR_WINDOWS}")
+
+add_executable(calbrune_tests ${TEST_SOURCES})
+target_link_libraries(calbrune_tests PRIVATE calbrune_testsupport gtest_main gmock)
+# A folder of its own, so that no lame_enc.dll lies beside the test program
+# unless a test puts one there.
+set_target_properties(calbrune_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tests/recorder/CMakeLists.txt)
   add_subdirectory(tests/recorder)
 endif()
+
+# Runs the WAV job on given files with the lame_enc.dll beside it: the end-to-end
+# test and the benchmark drive it.
+add_executable(calbrune_wavejob tests/tools/WaveJobDriver.cpp ${CD_DEVICE_SOURCES})
+target_link_libraries(calbrune_wavejob PRIVATE calbrune_testsupport psapi)
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   gtest_discover_tests(calbrune_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60

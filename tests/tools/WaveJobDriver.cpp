@@ -1,0 +1,110 @@
+// Runs the WAV job on the files given, with the lame_enc.dll found beside
+// this program, into an output folder, and prints what a benchmark or an
+// end-to-end test needs: the report, the job's time, the progress messages
+// sent and what one pair of them costs here, and the peak memory.
+//
+//   calbrune_wavejob [--visible] OUTPUT_FOLDER FILE.wav...
+#include <windows.h>
+#include <commctrl.h>
+#include <psapi.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include "jobs/JobFrame.h"
+#include "tests/support/JobHarness.h"
+
+namespace {
+
+struct PairCost {
+    HWND fileBar;
+    HWND totalBar;
+    int pairs;
+    double seconds;
+};
+
+// One pair as the worker sends it: from another thread, to bars that move.
+DWORD WINAPI sendPairs(LPVOID parameter) {
+    PairCost* cost = (PairCost*)parameter;
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    for (int i = 0; i < cost->pairs; i++) {
+        SendMessageA(cost->fileBar, PBM_SETPOS, (WPARAM)(i * 37 % 1000), 0);
+        SendMessageA(cost->totalBar, PBM_SETPOS, (WPARAM)(i * 53 % 1024), 0);
+    }
+    QueryPerformanceCounter(&end);
+    cost->seconds = (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
+    return 0;
+}
+
+double measurePairCost(JobHarness& h) {
+    PairCost cost = {h.control(FileBar), h.control(TotalBar), 200, 0};
+    SendMessageA(cost.fileBar, PBM_SETRANGE32, 0, 1000);
+    HANDLE thread = CreateThread(nullptr, 0, sendPairs, &cost, 0, nullptr);
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+    }
+    CloseHandle(thread);
+    return cost.seconds / cost.pairs;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int first = 1;
+    bool visible = false;
+    if (argc > 1 && strcmp(argv[1], "--visible") == 0) {
+        visible = true;
+        first++;
+    }
+    if (argc - first < 2) {
+        fprintf(stderr, "usage: calbrune_wavejob [--visible] OUTPUT_FOLDER FILE.wav...\n");
+        return 2;
+    }
+    if (!converter.loadEncoder()) {
+        fprintf(stderr, "lame_enc.dll cannot be loaded\n");
+        return 2;
+    }
+    converter.setSaveBesideSource(0);
+    converter.setReplaceWithoutAsking(1);
+    converter.setDestinationFolder(argv[first]);
+    for (int i = first + 1; i < argc; i++) {
+        converter.sourceFiles.append(argv[i]);
+    }
+
+    JobHarness h;
+    if (visible) {
+        ShowWindow(h.owner(), SW_SHOW);
+    }
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    if (!h.start(converter) || !h.waitForEnd(converter, 3600 * 1000)) {
+        fprintf(stderr, "the job did not run to its end\n");
+        return 2;
+    }
+    QueryPerformanceCounter(&end);
+
+    const JobReport& report = lastJobReport();
+    printf("end %u\n", (unsigned)h.endParam);
+    printf("converted %u\n", report.convertedCount());
+    for (const FailedEntry* e = report.first(); e; e = e->next) {
+        char line[MAX_PATH + 200];
+        describeFailure(e, line, sizeof(line));
+        printf("failed %s\n", line);
+    }
+    printf("seconds %.4f\n", (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart);
+    printf("progress_pairs %u\n", (unsigned)h.of(TotalBar, PBM_SETPOS).size());
+    printf("pair_seconds %.7f\n", measurePairCost(h));
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof(memory);
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+    printf("peak_working_set %llu\n", (unsigned long long)memory.PeakWorkingSetSize);
+    printf("peak_pagefile %llu\n", (unsigned long long)memory.PeakPagefileUsage);
+    converter.unloadEncoder();
+    return report.failureCount() ? 1 : 0;
+}
