@@ -373,6 +373,44 @@ TEST_F(WaveJob, OutputPathsThatCannotBeMadeAreFailures) {
     EXPECT_EQ(fileContents(mp3("odd.mp3")), std::string(wav.begin(), wav.end()));
 }
 
+// A disk that fills up during the encoding: the entry fails, the earlier
+// MP3 of that name survives and no partial file is left on the full disk.
+TEST_F(WaveJob, FullDiskLeavesEarlierFileAndNoPartialOne) {
+    char disk[MAX_PATH];
+    if (!GetEnvironmentVariableA("CALBRUNE_SMALL_DISK", disk, MAX_PATH)) {
+        GTEST_SKIP() << "no small disk was mounted for this run";
+    }
+    std::string earlier = std::string(disk) + "\\song.mp3";
+    std::string filler = std::string(disk) + "\\filler";
+    writeFileContents(earlier, "the earlier song");
+    ULARGE_INTEGER free;
+    ASSERT_TRUE(GetDiskFreeSpaceExA(disk, &free, nullptr, nullptr));
+    ASSERT_GT(free.QuadPart, 8192u);
+    writeFileContents(filler, std::string((size_t)free.QuadPart - 8192, 'f'));
+
+    c.setSaveBesideSource(0);
+    c.setDestinationFolder(disk);
+    c.setReplaceWithoutAsking(1);
+    addWav("song.wav", 2, 16, 1000 * chunkBytes);  // 16 kB of output from the stand-in
+    bool ended = run();
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(disk) + "\\*.tmp").c_str(), &found);
+    bool leftover = search != INVALID_HANDLE_VALUE;
+    if (leftover) {
+        FindClose(search);
+    }
+    DeleteFileA(filler.c_str());
+    std::string kept = fileContents(earlier);
+    DeleteFileA(earlier.c_str());
+
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
+    ASSERT_EQ(lastJobReport().failureCount(), 1u);
+    EXPECT_EQ(lastJobReport().first()->failure, FailWriteError);
+    EXPECT_EQ(kept, "the earlier song");
+    EXPECT_FALSE(leftover);
+}
+
 TEST_F(WaveJob, CancelDuringThirdOfFiveKeepsFirstTwo) {
     const char* names[] = {"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"};
     for (const char* name : names) {
