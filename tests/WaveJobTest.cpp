@@ -515,16 +515,15 @@ TEST_F(WaveJob, ProgressIsSentSparingly) {
     EXPECT_EQ(totals.back().wParam, 1024u);
 }
 
+DWORD WINAPI pressOk(LPVOID text) {
+    return pressMessageBox("Calbrune 1.0", IDOK, (std::string*)text, 10000) ? 0 : 1;
+}
+
 TEST(JobStart, MissingLibraryIsReportedAndNoWorkerStarts) {
     Converter c;
     JobHarness h;
     std::string text;
-    HANDLE presser = CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-            return pressMessageBox("Calbrune 1.0", IDOK, (std::string*)p, 10000) ? 0 : 1;
-        },
-        &text, 0, nullptr);
+    HANDLE presser = CreateThread(nullptr, 0, pressOk, &text, 0, nullptr);
     EXPECT_EQ(h.start(c), 0);
     WaitForSingleObject(presser, 10000);
     CloseHandle(presser);
