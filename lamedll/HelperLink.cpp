@@ -45,8 +45,8 @@ static void removeFolder(const char* windowsPath) {
     RemoveDirectoryA(windowsPath);
 }
 
-// Wine opens FIFOs non-blocking: the write end opens only once the helper
-// reads, and reads give 0 bytes until the helper has opened its write end.
+// Wine opens FIFOs non-blocking: reads give 0 bytes until the helper has
+// opened its write end, which is when it writes the ready byte.
 int HelperLink::start(HMODULE dll) {
     char program[MAX_PATH];
     char unixFolder[64];
@@ -82,16 +82,18 @@ int HelperLink::start(HMODULE dll) {
             Sleep(1);
         }
     }
-    if (toHelper != INVALID_HANDLE_VALUE) {
+    // Wine may open "in" before the helper listens, even before "out" exists.
+    while (toHelper != INVALID_HANDLE_VALUE && fromHelper == INVALID_HANDLE_VALUE &&
+           GetTickCount() - started < connectTimeoutMs) {
         fromHelper = CreateFileA(outPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (fromHelper == INVALID_HANDLE_VALUE) {
+            Sleep(1);
+        }
     }
     char ready = 0;
     while (fromHelper != INVALID_HANDLE_VALUE && GetTickCount() - started < connectTimeoutMs) {
         DWORD got = 0;
-        if (!ReadFile(fromHelper, &ready, 1, &got, nullptr)) {
-            break;
-        }
-        if (got == 1) {
+        if (ReadFile(fromHelper, &ready, 1, &got, nullptr) && got == 1) {
             break;
         }
         Sleep(1);

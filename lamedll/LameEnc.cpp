@@ -10,15 +10,18 @@ static_assert(offsetof(BE_CONFIG, nVbrMethod) == offsetof(EncoderRecord, nVbrMet
 static_assert(offsetof(BE_CONFIG, nQuality) == offsetof(EncoderRecord, nQuality),
               "the helper reads BE_CONFIG as EncoderRecord");
 
-// One stream per helper. The reply to chunk k is read when chunk k + 1 is
-// handed over, so the helper encodes while the caller reads its next chunk.
+// One stream per helper. Chunks are handed over at once and their replies
+// collected a few calls later, so the helper encodes while the caller reads,
+// and the caller waits for the helper once per `depth` calls, not per call.
 struct Stream {
     HelperLink link;
     Stream* next;
     DWORD samplesPerChunk;
     DWORD outputSize;
     DWORD maxChunkBytes;
-    int replyPending;
+    DWORD depth;
+    DWORD pending;
+    DWORD channels;
     int flushed;
     int wantsTag;
 };
@@ -121,14 +124,25 @@ extern "C" BE_ERR __cdecl beInitStream(BE_CONFIG* config, DWORD* samples, DWORD*
         destroyStream(stream);
         return BE_ERR_NO_MORE_HANDLES;
     }
-    if (status != BE_ERR_SUCCESSFUL || size != sizeof answer) {
+    if (status != BE_ERR_SUCCESSFUL || size != sizeof answer || answer.channels < 1 ||
+        answer.channels > 2 || answer.maxChunkBytes == 0) {
         destroyStream(stream);
         return status != BE_ERR_SUCCESSFUL ? status : BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
     stream->samplesPerChunk = answer.samplesPerChunk;
     stream->maxChunkBytes = answer.maxChunkBytes;
-    // One call returns at most one chunk's bytes, plus the flush at the end.
-    stream->outputSize = answer.maxChunkBytes + flushBytes;
+    stream->channels = answer.channels;
+    // Unread replies must fit in the helper's FIFO, or it would stop writing
+    // while we wait to write our next chunk.
+    stream->depth = answer.fifoBytes / answer.maxChunkBytes - 1;
+    if (stream->depth < 1 || stream->depth > answer.fifoBytes) {
+        stream->depth = 1;
+    }
+    if (stream->depth > 8) {
+        stream->depth = 8;
+    }
+    // One call returns at most `depth` chunks' bytes, plus the flush at the end.
+    stream->outputSize = stream->depth * answer.maxChunkBytes + flushBytes;
     stream->wantsTag = config->bWriteVBRHeader != 0;
     AcquireSRWLockExclusive(&streamsLock);
     stream->next = streams;
@@ -140,22 +154,22 @@ extern "C" BE_ERR __cdecl beInitStream(BE_CONFIG* config, DWORD* samples, DWORD*
     return BE_ERR_SUCCESSFUL;
 }
 
-// Appends the reply to the chunk handed over last time.
-static BE_ERR collectPending(Stream* stream, BYTE* output, DWORD capacity, DWORD* written) {
-    if (!stream->replyPending) {
-        return BE_ERR_SUCCESSFUL;
+// Appends the replies to the oldest `count` chunks handed over.
+static BE_ERR collectReplies(Stream* stream, DWORD count, BYTE* output, DWORD* written) {
+    BE_ERR result = BE_ERR_SUCCESSFUL;
+    for (; count > 0; count--) {
+        uint32_t status = 0;
+        uint32_t size = 0;
+        if (!stream->link.receive(&status, output + *written, stream->outputSize - *written, &size)) {
+            return BE_ERR_INVALID_HANDLE;
+        }
+        stream->pending--;
+        if (status != BE_ERR_SUCCESSFUL && result == BE_ERR_SUCCESSFUL) {
+            result = status;
+        }
+        *written += size;
     }
-    uint32_t status = 0;
-    uint32_t size = 0;
-    if (!stream->link.receive(&status, output + *written, capacity - *written, &size)) {
-        return BE_ERR_INVALID_HANDLE;
-    }
-    stream->replyPending = 0;
-    if (status != BE_ERR_SUCCESSFUL) {
-        return status;
-    }
-    *written += size;
-    return BE_ERR_SUCCESSFUL;
+    return result;
 }
 
 extern "C" BE_ERR __cdecl beEncodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples,
@@ -168,15 +182,23 @@ extern "C" BE_ERR __cdecl beEncodeChunk(HBE_STREAM handle, DWORD count, SHORT* s
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
     *outputBytes = 0;
-    // More samples than reported could produce more than the reported buffer holds.
-    if (count > stream->samplesPerChunk) {
+    // More samples than reported could produce more than the reported buffer
+    // holds; half a stereo frame would be dropped.
+    if (count > stream->samplesPerChunk || count % stream->channels != 0) {
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
     if (!stream->link.send(RequestEncode, samples, count * sizeof(SHORT))) {
         return BE_ERR_INVALID_HANDLE;
     }
-    BE_ERR result = collectPending(stream, output, stream->maxChunkBytes, outputBytes);
-    stream->replyPending = 1;
+    stream->pending++;
+    if (stream->pending <= stream->depth) {
+        return BE_ERR_SUCCESSFUL;
+    }
+    // The newest chunk stays with the helper, to keep it busy meanwhile.
+    BE_ERR result = collectReplies(stream, stream->pending - 1, output, outputBytes);
+    if (result != BE_ERR_SUCCESSFUL) {
+        *outputBytes = 0;
+    }
     return result;
 }
 
@@ -192,13 +214,8 @@ extern "C" BE_ERR __cdecl beDeinitStream(HBE_STREAM handle, BYTE* output, DWORD*
     if (!stream->link.send(RequestFlush, nullptr, 0)) {
         return BE_ERR_INVALID_HANDLE;
     }
-    BE_ERR result = collectPending(stream, output, stream->outputSize, outputBytes);
-    if (result != BE_ERR_SUCCESSFUL) {
-        *outputBytes = 0;
-        return result;
-    }
-    stream->replyPending = 1;
-    result = collectPending(stream, output, stream->outputSize, outputBytes);
+    stream->pending++;
+    BE_ERR result = collectReplies(stream, stream->pending, output, outputBytes);
     if (result != BE_ERR_SUCCESSFUL) {
         *outputBytes = 0;
         return result;

@@ -26,7 +26,15 @@ struct HelperReply {
 struct HelperInitReply {
     uint32_t samplesPerChunk;
     uint32_t maxChunkBytes;
+    // The smaller of the two FIFOs' capacities.
+    uint32_t fifoBytes;
+    uint32_t channels;
 };
+
+// The BE_ERR values the helper answers with.
+const uint32_t replyInvalidParameters = 2;
+const uint32_t replyNoEncoder = 3;
+const uint32_t replyEncoderFailed = 5;
 
 // Room a flush may need: LAME asks for at least 7200 bytes there.
 const uint32_t flushBytes = 7200;

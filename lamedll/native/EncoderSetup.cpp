@@ -1,7 +1,5 @@
 #include "lamedll/native/EncoderSetup.h"
 
-const uint32_t errInvalidParameters = 2;
-
 // The record's preset numbers (0 normal ... 5 very high, the named presets
 // from 6, the old profiles from 1000).
 static void applyPreset(lame_global_flags* flags, int32_t preset) {
@@ -71,7 +69,7 @@ static uint32_t applyChannelsAndRate(lame_global_flags* flags, const EncoderReco
         lame_set_mode(flags, MONO);
         lame_set_num_channels(flags, 1);
         break;
-    default: return errInvalidParameters;
+    default: return replyInvalidParameters;
     }
     if (record.bEnableVBR) {
         lame_set_VBR_q(flags, record.nVBRQuality);
@@ -82,7 +80,7 @@ static uint32_t applyChannelsAndRate(lame_global_flags* flags, const EncoderReco
         case 2:
         case 3: lame_set_VBR(flags, vbr_mtrh); break;
         case 4: lame_set_VBR(flags, vbr_abr); break;
-        default: return errInvalidParameters;
+        default: return replyInvalidParameters;
         }
     } else {
         lame_set_VBR(flags, vbr_off);
@@ -143,7 +141,7 @@ uint32_t configureEncoder(lame_global_flags* flags, const EncoderRecord& record)
         lame_set_quality(flags, record.nQuality & 0xFF);
     }
     if (lame_init_params(flags) != 0) {
-        return errInvalidParameters;
+        return replyInvalidParameters;
     }
     return 0;
 }

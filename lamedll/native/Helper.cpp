@@ -1,5 +1,8 @@
 // The native half of lame_enc.dll: encodes what the DLL sends through two
 // FIFOs in a folder the DLL made for it, and ends when the DLL goes away.
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -78,7 +81,8 @@ static int connect(int* input, int* output) {
     if (chmod(folderPath, 0700) != 0) {
         return 0;
     }
-    if (mkfifo(inputPath, 0600) != 0 || mkfifo(outputPath, 0600) != 0) {
+    // "out" first: the DLL opens "in" first and then expects "out" to be there.
+    if (mkfifo(outputPath, 0600) != 0 || mkfifo(inputPath, 0600) != 0) {
         removeFifos();
         return 0;
     }
@@ -87,17 +91,30 @@ static int connect(int* input, int* output) {
     *input = open(inputPath, O_RDONLY);
     *output = *input < 0 ? -1 : open(outputPath, O_WRONLY);
     alarm(0);
-    removeFifos();
     if (*output < 0) {
+        removeFifos();
         return 0;
     }
     return writeAll(*output, &helperReadyByte, 1);
 }
 
+// Larger FIFOs let the DLL leave more replies unread between its waits.
+static uint32_t enlargeFifos(int input, int output) {
+    fcntl(input, F_SETPIPE_SZ, 1 << 18);
+    fcntl(output, F_SETPIPE_SZ, 1 << 18);
+    int in = fcntl(input, F_GETPIPE_SZ);
+    int out = fcntl(output, F_GETPIPE_SZ);
+    int smaller = in < out ? in : out;
+    return smaller > 0 ? (uint32_t)smaller : 4096;
+}
+
 static int serve(int input, int output) {
     HelperRequest request;
-    if (!readAll(input, &request, sizeof request) || request.kind != RequestInit ||
-        request.size != sizeof(EncoderRecord)) {
+    int heard = readAll(input, &request, sizeof request);
+    // Wine may still be looking the FIFOs up by name after opening them, so
+    // they go only once the DLL has spoken.
+    removeFifos();
+    if (!heard || request.kind != RequestInit || request.size != sizeof(EncoderRecord)) {
         return 1;
     }
     EncoderRecord record;
@@ -107,7 +124,7 @@ static int serve(int input, int output) {
     lame_global_flags* flags = lame_init();
     std::vector<unsigned char> message(sizeof(HelperReply) + sizeof(HelperInitReply));
     if (!flags) {
-        reply(output, message, 3, 0);
+        reply(output, message, replyNoEncoder, 0);
         return 1;
     }
     uint32_t status = configureEncoder(flags, record);
@@ -120,6 +137,8 @@ static int serve(int input, int output) {
     answer.samplesPerChunk = (lame_get_version(flags) == 0 ? 576u : 1152u) *
                              (uint32_t)lame_get_num_channels(flags);
     answer.maxChunkBytes = maxBytesPerChunk(flags, answer.samplesPerChunk);
+    answer.fifoBytes = enlargeFifos(input, output);
+    answer.channels = (uint32_t)lame_get_num_channels(flags);
     memcpy(message.data() + sizeof(HelperReply), &answer, sizeof answer);
     if (!reply(output, message, 0, sizeof answer)) {
         lame_close(flags);
@@ -154,8 +173,9 @@ static int serve(int input, int output) {
         } else {
             break;
         }
-        // BE_ERR_BUFFER_TOO_SMALL, as the library reports any encoder failure.
-        ok = produced < 0 ? reply(output, message, 5, 0) : reply(output, message, 0, (uint32_t)produced);
+        // The library reports any encoder failure as a buffer too small.
+        ok = produced < 0 ? reply(output, message, replyEncoderFailed, 0)
+                          : reply(output, message, 0, (uint32_t)produced);
     }
     lame_close(flags);
     return 0;
@@ -173,6 +193,7 @@ int main(int argc, char** argv) {
     int input = -1;
     int output = -1;
     if (!connect(&input, &output)) {
+        removeFifos();
         return 1;
     }
     return serve(input, output);

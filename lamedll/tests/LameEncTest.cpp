@@ -283,6 +283,14 @@ TEST(LameEnc, RefusesCallsOnStreamsItDoesNotHold) {
     EXPECT_NE(BE_ERR_SUCCESSFUL, lame.encode(stream, samples * 2, pcm.data(), mp3.data(), &bytes));
     EXPECT_EQ(BE_ERR_SUCCESSFUL, lame.encode(stream, samples, pcm.data(), mp3.data(), &bytes));
     EXPECT_EQ(BE_ERR_SUCCESSFUL, lame.close(stream));
+
+    config = record(44100, BE_MP3_MODE_STEREO, 128);
+    HBE_STREAM stereo = 0;
+    ASSERT_EQ(BE_ERR_SUCCESSFUL, lame.init(&config, &samples, &size, &stereo));
+    mp3.resize(size);
+    EXPECT_NE(BE_ERR_SUCCESSFUL, lame.encode(stereo, 101, pcm.data(), mp3.data(), &bytes));
+    EXPECT_EQ(BE_ERR_SUCCESSFUL, lame.encode(stereo, 100, pcm.data(), mp3.data(), &bytes));
+    EXPECT_EQ(BE_ERR_SUCCESSFUL, lame.close(stereo));
     EXPECT_EQ(BE_ERR_INVALID_HANDLE, lame.encode(stream, samples, pcm.data(), mp3.data(), &bytes));
     EXPECT_EQ(BE_ERR_INVALID_HANDLE, lame.deinit(stream, mp3.data(), &bytes));
     EXPECT_EQ(BE_ERR_INVALID_HANDLE, lame.close(stream));
@@ -327,10 +335,11 @@ TEST(LameEnc, InterleavedStreamsStayApart) {
     EXPECT_TRUE(alone.mp3 == mp3);
 }
 
+// Named after the process: CTest runs tests side by side.
 std::string tempPath(const char* name) {
     char folder[MAX_PATH];
     GetTempPathA(sizeof folder, folder);
-    return std::string(folder) + name;
+    return std::string(folder) + std::to_string(GetCurrentProcessId()) + name;
 }
 
 TEST(LameEnc, VbrHeaderOnlyWhenAskedFor) {
