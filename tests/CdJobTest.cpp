@@ -1,0 +1,423 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <math.h>
+#include <string.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cdrom/CdRom.h"
+#include "jobs/JobFrame.h"
+#include "tests/sim/SimMachine.h"
+#include "tests/support/JobHarness.h"
+#include "tests/support/Recorder.h"
+
+namespace {
+
+struct Stream {
+    DWORD samplesPerChunk = 0;
+    std::vector<RecordedCall> encodes;
+    DWORD outBytes = 0;
+    bool flushed = false;
+    bool closed = false;
+};
+
+class CdJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetRecorder();
+        ASSERT_EQ(useRecorder(c), 1);
+        simReset();
+        drive = simAddDrive('D');
+        c.setSourceKind(1);
+        c.setCdDevicePath("\\\\.\\D:");
+        c.setDestinationFolder(folder.path());
+        c.setReplaceWithoutAsking(1);
+    }
+    void TearDown() override {
+        EXPECT_EQ(simOpenVolumes(), 0);
+        EXPECT_EQ(simTrackBuffers(), 0);
+        EXPECT_EQ(temporaryFiles(), 0);
+        c.unloadEncoder();
+        resetRecorder();
+    }
+
+    void select(std::vector<int> tracks) {
+        for (int k : tracks) {
+            c.selectedTracks.append(&k);
+        }
+    }
+
+    bool run() { return h.start(c) == 1 && h.waitForEnd(c); }
+
+    int temporaryFiles() const {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((std::string(folder.path()) + "\\*.tmp").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            return 0;
+        }
+        int count = 0;
+        do {
+            count++;
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+        return count;
+    }
+
+    std::vector<Stream> streams() const {
+        std::map<unsigned, Stream> byNumber;
+        for (const RecordedCall& call : readRecorderLog()) {
+            Stream& s = byNumber[call.stream];
+            if (call.kind == "init") {
+                s.samplesPerChunk = call.samples;
+            } else if (call.kind == "encode") {
+                s.encodes.push_back(call);
+                s.outBytes += call.outBytes;
+            } else if (call.kind == "deinit") {
+                s.flushed = true;
+                s.outBytes += call.outBytes;
+            } else if (call.kind == "close") {
+                s.closed = true;
+            }
+        }
+        std::vector<Stream> found;
+        for (auto& entry : byNumber) {
+            found.push_back(entry.second);
+        }
+        return found;
+    }
+
+    // The checksums that the encoder must see for track k, chunk by chunk.
+    std::vector<DWORD> expectedChecksums(int k, DWORD samplesPerChunk, bool mono) const {
+        std::vector<BYTE> audio = simTrackAudio(drive->disc, k);
+        std::vector<DWORD> sums;
+        DWORD take = samplesPerChunk * (mono ? 4 : 2);
+        for (size_t at = 0; at < audio.size(); at += take) {
+            DWORD bytes = (DWORD)(audio.size() - at < take ? audio.size() - at : take);
+            if (!mono) {
+                sums.push_back(fnv1a(audio.data() + at, bytes));
+                continue;
+            }
+            std::vector<SHORT> out(bytes / 4);
+            Converter::stereoToMono(out.data(), (const SHORT*)(audio.data() + at), bytes / 2);
+            sums.push_back(fnv1a(out.data(), out.size() * sizeof(SHORT)));
+        }
+        return sums;
+    }
+
+    static std::vector<DWORD> checksums(const Stream& s) {
+        std::vector<DWORD> sums;
+        for (const RecordedCall& call : s.encodes) {
+            sums.push_back(call.checksum);
+        }
+        return sums;
+    }
+
+    std::string mp3(const char* name) const { return folder.file(name); }
+
+    Converter c;
+    TempFolder folder;
+    JobHarness h;
+    SimDrive* drive;
+};
+
+std::vector<std::string> texts(const std::vector<ControlEvent>& events) {
+    std::vector<std::string> found;
+    for (const ControlEvent& e : events) {
+        found.push_back(e.text);
+    }
+    return found;
+}
+
+size_t indexOf(const std::vector<ControlEvent>& events, Control control, UINT message,
+               size_t from = 0) {
+    for (size_t i = from; i < events.size(); i++) {
+        if (events[i].control == control && events[i].message == message) {
+            return i;
+        }
+    }
+    return events.size();
+}
+
+}  // namespace
+
+TEST_F(CdJob, TracksReachTheEncoderBitExactAndAreNamedByPosition) {
+    simInsertDisc('D', simDisc(1, {60, 30, 61, 30, 30, 30, 30, 30, 30, 30, 30, 45}));
+    c.setSaveBesideSource(1);
+    select({2, 11});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
+    EXPECT_EQ(lastJobReport().convertedCount(), 2u);
+
+    std::vector<Stream> s = streams();
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(checksums(s[0]), expectedChecksums(2, s[0].samplesPerChunk, false));
+    EXPECT_EQ(checksums(s[1]), expectedChecksums(11, s[1].samplesPerChunk, false));
+    EXPECT_TRUE(s[0].flushed && s[0].closed && s[1].flushed && s[1].closed);
+    EXPECT_EQ(fileContents(mp3("Piste3.mp3")).size(), s[0].outBytes);
+    EXPECT_EQ(fileContents(mp3("Piste12.mp3")).size(), s[1].outBytes);
+    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
+
+    EXPECT_EQ(texts(h.of(FileLabel, WM_SETTEXT)),
+              std::vector<std::string>({mp3("Piste3.mp3"), mp3("Piste12.mp3")}));
+    EXPECT_EQ(texts(h.of(TotalLabel, WM_SETTEXT)),
+              std::vector<std::string>({"Progression générale ...( 1/2 )",
+                                        "Progression générale ...( 2/2 )"}));
+    // The path comes before the entry bar's reset and the counter.
+    size_t path = indexOf(h.events, FileLabel, WM_SETTEXT);
+    size_t reset = indexOf(h.events, FileBar, PBM_SETPOS, path);
+    size_t counter = indexOf(h.events, TotalLabel, WM_SETTEXT);
+    EXPECT_LT(path, reset);
+    EXPECT_LT(reset, counter);
+    EXPECT_EQ(h.events[reset].wParam, 0u);
+}
+
+TEST_F(CdJob, MonoOutputGetsTheStereoToMonoConversionOfTheDisc) {
+    simInsertDisc('D', simDisc(5, {77, 40}, 150));
+    c.setChannelModeIndex(4);
+    select({0, 1});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
+    std::vector<Stream> s = streams();
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(checksums(s[0]), expectedChecksums(0, s[0].samplesPerChunk, true));
+    EXPECT_EQ(checksums(s[1]), expectedChecksums(1, s[1].samplesPerChunk, true));
+    std::vector<RecordedCall> calls = readRecorderLog();
+    ASSERT_FALSE(calls.empty());
+    BE_CONFIG config;
+    ASSERT_EQ(calls[0].config.size(), sizeof(config));
+    memcpy(&config, calls[0].config.data(), sizeof(config));
+    EXPECT_EQ(config.nMode, BE_MP3_MODE_MONO);
+    EXPECT_EQ(config.dwSampleRate, 44100u);
+}
+
+TEST_F(CdJob, ReadingFillsTheFirstFifthAndEncodingTheRest) {
+    const DWORD sectors[2] = {100, 55};
+    simInsertDisc('D', simDisc(1, {sectors[0], sectors[1]}));
+    select({0, 1});
+    ASSERT_TRUE(run());
+
+    // Split the entry bar's events at each range message: reading, encoding.
+    std::vector<std::vector<std::pair<DWORD, DWORD>>> phases;
+    std::vector<DWORD> ranges;
+    for (size_t i = 0; i < h.events.size(); i++) {
+        const ControlEvent& e = h.events[i];
+        if (e.control == FileBar && e.message == PBM_SETRANGE32) {
+            ranges.push_back((DWORD)e.lParam);
+            phases.emplace_back();
+        } else if (e.control == FileBar && e.message == PBM_SETPOS && !phases.empty() &&
+                   e.wParam != 0) {
+            size_t next = indexOf(h.events, TotalBar, PBM_SETPOS, i);
+            ASSERT_EQ(next, i + 1) << "each entry position is followed by the overall one";
+            phases.back().push_back({(DWORD)e.wParam, (DWORD)h.events[next].wParam});
+        }
+    }
+    ASSERT_EQ(phases.size(), 4u);
+    for (int t = 0; t < 2; t++) {
+        DWORD b = sectors[t] * 2352;
+        EXPECT_EQ(ranges[2 * t], b / 4 * 5);
+        EXPECT_EQ(ranges[2 * t + 1], b / 4 * 5);
+        const auto& reading = phases[2 * t];
+        const auto& encoding = phases[2 * t + 1];
+        ASSERT_FALSE(reading.empty());
+        ASSERT_FALSE(encoding.empty());
+        // Reading: R / 4 after whole requests; the overall bar to (t + R/B/5) × 512.
+        EXPECT_EQ(reading.front().first, 27u * 2352 / 4);
+        EXPECT_EQ(reading.back().first, b / 4);
+        for (const auto& step : reading) {
+            EXPECT_EQ(step.first % (2352 / 4), 0u);
+            double expected = (t + step.first * 4.0 / b / 5) * 1024 / 2;
+            EXPECT_NEAR(step.second, floor(expected), 1.0);
+        }
+        // Encoding: from R / 4 up to R / 4 + R; the overall bar to the track's end.
+        EXPECT_GT(encoding.front().first, b / 4);
+        EXPECT_EQ(encoding.back().first, b / 4 + b);
+        EXPECT_EQ(encoding.back().second, (DWORD)((t + 1) * 512));
+        for (size_t i = 0; i < encoding.size(); i++) {
+            double consumed = encoding[i].first - b / 4;
+            double expected = (t + 0.2 + consumed * 4 / (b * 5.0)) * 1024 / 2;
+            EXPECT_NEAR(encoding[i].second, floor(expected), 1.0);
+            if (i > 0) {
+                EXPECT_GT(encoding[i].first, encoding[i - 1].first);
+            }
+        }
+        EXPECT_EQ(reading.back().second, (DWORD)((t + 0.2) * 512));
+    }
+}
+
+TEST_F(CdJob, NoDriveNoDiscOrNoTrackEndsTheJobWithoutWriting) {
+    drive->tocFails = false;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
+    ASSERT_NE(lastJobReport().first(), nullptr);
+    EXPECT_EQ(lastJobReport().first()->failure, FailNoToc);
+    EXPECT_TRUE(h.of(FileLabel, WM_SETTEXT).empty());
+    EXPECT_TRUE(h.of(TotalLabel, WM_SETTEXT).empty());
+
+    simAddDrive('C', DRIVE_FIXED);
+    c.setCdDevicePath("\\\\.\\C:");
+    select({0});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
+    ASSERT_NE(lastJobReport().first(), nullptr);
+    EXPECT_EQ(lastJobReport().first()->failure, FailNoDrive);
+
+    c.setCdDevicePath("\\\\.\\D:");
+    simInsertDisc('D', simDisc(1, {40}));
+    drive->tocFails = true;
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
+    EXPECT_EQ(lastJobReport().first()->failure, FailNoToc);
+    EXPECT_TRUE(drive->reads.empty());
+
+    // An empty list on a readable disc completes without touching anything.
+    drive->tocFails = false;
+    c.selectedTracks.clear();
+    h.events.clear();
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
+    EXPECT_EQ(lastJobReport().failureCount(), 0u);
+    EXPECT_TRUE(h.of(FileLabel, WM_SETTEXT).empty());
+    EXPECT_TRUE(h.of(FileBar, PBM_SETRANGE32).empty());
+    EXPECT_TRUE(drive->reads.empty());
+    EXPECT_TRUE(readRecorderLog().empty());
+    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
+}
+
+TEST_F(CdJob, AReadErrorFailsTheTrackAndLeavesItsOldFile) {
+    SimDisc mixed = simDisc(1, {80, 120, 40});
+    mixed.entries[0].data = true;
+    simInsertDisc('D', mixed);
+    drive->refusesDataTracks = true;
+    drive->failReadAt = 80 + 60;
+    writeFileContents(mp3("Piste2.mp3"), "old");
+    select({0, 1, 2});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
+    const FailedEntry* failure = lastJobReport().first();
+    ASSERT_NE(failure, nullptr);
+    EXPECT_STREQ(failure->name, "Piste1.mp3");
+    EXPECT_EQ(failure->failure, FailReadError);
+    EXPECT_EQ(failure->detail, 0u);
+    ASSERT_NE(failure->next, nullptr);
+    EXPECT_STREQ(failure->next->name, "Piste2.mp3");
+    EXPECT_EQ(failure->next->failure, FailReadError);
+    EXPECT_EQ(failure->next->detail, 80u + 54);  // the request that covers sector 140
+    EXPECT_EQ(lastJobReport().failureCount(), 2u);
+
+    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
+    EXPECT_EQ(fileContents(mp3("Piste2.mp3")), "old");
+    std::vector<Stream> s = streams();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(checksums(s[0]), expectedChecksums(2, s[0].samplesPerChunk, false));
+    EXPECT_EQ(fileContents(mp3("Piste3.mp3")).size(), s[0].outBytes);
+}
+
+TEST_F(CdJob, ACancelWhileReadingKeepsTheOldFileAndStartsNoOtherTrack) {
+    simInsertDisc('D', simDisc(1, {100, 30}));
+    writeFileContents(mp3("Piste1.mp3"), "old");
+    drive->afterRead = [this](int count) {
+        if (count == 2) {
+            c.setJobRunning(0);
+        }
+    };
+    select({0, 1});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
+    EXPECT_EQ(drive->reads.size(), 2u);
+    EXPECT_TRUE(readRecorderLog().empty());
+    EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old");
+    EXPECT_FALSE(fileExists(mp3("Piste2.mp3")));
+    EXPECT_EQ(lastJobReport().failureCount(), 0u);
+    EXPECT_EQ(h.of(TotalLabel, WM_SETTEXT).size(), 1u);
+}
+
+TEST_F(CdJob, ACancelWhileEncodingKeepsTheOldFileAndClosesTheStream) {
+    simInsertDisc('D', simDisc(1, {100, 30}));
+    writeFileContents(mp3("Piste1.mp3"), "old");
+    const DWORD readEnd = 100 * 2352 / 4;
+    h.onEvent = [this, readEnd](const ControlEvent& e) {
+        if (e.control == FileBar && e.message == PBM_SETPOS && e.wParam > readEnd) {
+            c.setJobRunning(0);
+        }
+    };
+    select({0, 1});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
+    std::vector<Stream> s = streams();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_GE(s[0].encodes.size(), 1u);
+    EXPECT_LT(s[0].encodes.size(), expectedChecksums(0, s[0].samplesPerChunk, false).size());
+    EXPECT_TRUE(s[0].closed);
+    EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old");
+    EXPECT_FALSE(fileExists(mp3("Piste2.mp3")));
+}
+
+TEST_F(CdJob, ADeclinedOverwriteSkipsOnlyThatTrack) {
+    simInsertDisc('D', simDisc(1, {30, 40}));
+    c.setReplaceWithoutAsking(0);
+    writeFileContents(mp3("Piste1.mp3"), "old one");
+    writeFileContents(mp3("Piste2.mp3"), "old two");
+    h.answers = {IDNO, IDYES};
+    select({0, 1});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
+    ASSERT_EQ(h.questions.size(), 2u);
+    EXPECT_EQ(h.questions[0], mp3("Piste1.mp3") + " existe déjà.\nVoulez-vous le remplacer?");
+    EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old one");
+    std::vector<Stream> s = streams();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(checksums(s[0]), expectedChecksums(1, s[0].samplesPerChunk, false));
+    EXPECT_EQ(fileContents(mp3("Piste2.mp3")).size(), s[0].outBytes);
+    EXPECT_EQ(lastJobReport().declinedCount(), 1u);
+    EXPECT_EQ(lastJobReport().convertedCount(), 1u);
+
+    // The declined track still showed its path and counter; its bar stayed at 0.
+    EXPECT_EQ(texts(h.of(FileLabel, WM_SETTEXT))[0], mp3("Piste1.mp3"));
+    EXPECT_EQ(texts(h.of(TotalLabel, WM_SETTEXT))[0], "Progression générale ...( 1/2 )");
+    size_t secondPath = indexOf(h.events, FileLabel, WM_SETTEXT,
+                                indexOf(h.events, FileLabel, WM_SETTEXT) + 1);
+    for (size_t i = 0; i < secondPath; i++) {
+        if (h.events[i].control == FileBar) {
+            EXPECT_EQ(h.events[i].message, (UINT)PBM_SETPOS);
+            EXPECT_EQ(h.events[i].wParam, 0u);
+        }
+    }
+    EXPECT_TRUE(drive->reads.size() > 0);
+    EXPECT_EQ(drive->reads[0].diskOffset, 30 * 2048);
+}
+
+TEST_F(CdJob, TracksThatCannotBeConvertedAreReportedAndTheOthersGoOn) {
+    simInsertDisc('D', simDisc(1, {30, 200, 40, 50}));
+    simSetMemoryLimit(100 * 2352);
+    writeFileContents(mp3("Piste4.mp3"), "old");
+    recorderFailAt("encode:2");
+    select({7, 1, 2, 3});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
+    std::vector<EntryFailure> failures;
+    std::vector<std::string> names;
+    for (const FailedEntry* f = lastJobReport().first(); f; f = f->next) {
+        failures.push_back(f->failure);
+        names.push_back(f->name);
+    }
+    EXPECT_EQ(failures, std::vector<EntryFailure>({FailTrackNotOnDisc, FailOutOfMemory,
+                                                   FailEncodeError, FailEncodeError}));
+    EXPECT_EQ(names, std::vector<std::string>({"Piste8.mp3", "Piste2.mp3", "Piste3.mp3",
+                                               "Piste4.mp3"}));
+    EXPECT_FALSE(fileExists(mp3("Piste3.mp3")));
+    EXPECT_EQ(fileContents(mp3("Piste4.mp3")), "old");
+    // The track not on the disc and the one without memory were never read.
+    ASSERT_FALSE(drive->reads.empty());
+    EXPECT_EQ(drive->reads[0].diskOffset, 230 * 2048);
+
+    recorderFailAt("init");
+    c.selectedTracks.clear();
+    select({0});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(lastJobReport().first()->failure, FailEncoderRefused);
+    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
+}
