@@ -20,6 +20,12 @@ file(GLOB APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
 add_executable(calbrune WIN32 ${APP_SOURCES} ${UI_SOURCES} ${CD_DEVICE_SOURCES})
 target_link_libraries(calbrune PRIVATE calbrune_core)
 
+# The same program on the simulated CD machine (set up from CALBRUNE_SIMCD),
+# for the wizard's end-to-end tests.
+file(GLOB SIM_CD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp)
+add_executable(calbrune_simcd WIN32 ${APP_SOURCES} ${UI_SOURCES} ${SIM_CD_SOURCES})
+target_link_libraries(calbrune_simcd PRIVATE calbrune_core)
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/lamedll/CMakeLists.txt)
   add_subdirectory(lamedll)
 endif()
