@@ -308,9 +308,13 @@ TEST(BuildOutputPath, RefusesAPathThatWouldNotFit) {
     std::string longer = stem + "b";
     EXPECT_EQ(outputPath(c, longer.c_str(), &ok), "");
     EXPECT_EQ(ok, 0);
-    // A source path longer than a path buffer is refused, not cut.
+    // A source path longer than a path buffer is refused, not cut, even when
+    // its first 259 characters would make a name.
     std::string huge = "C:\\" + std::string(300, 'a') + ".wav";
     EXPECT_EQ(outputPath(c, huge.c_str(), &ok), "");
+    EXPECT_EQ(ok, 0);
+    std::string cutAtADot = "C:\\" + std::string(252, 'a') + ".wav\\b.wav";
+    EXPECT_EQ(outputPath(c, cutAtADot.c_str(), &ok), "");
     EXPECT_EQ(ok, 0);
 
     // In the destination folder: folder, backslash, name and ".mp3".
