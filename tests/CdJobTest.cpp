@@ -421,3 +421,37 @@ TEST_F(CdJob, TracksThatCannotBeConvertedAreReportedAndTheOthersGoOn) {
     EXPECT_EQ(lastJobReport().first()->failure, FailEncoderRefused);
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
 }
+
+TEST_F(CdJob, AnEightyMinuteTrackIsReadWholeAndItsEncodingBegins) {
+    if (sizeof(void*) < 8) {
+        GTEST_SKIP() << "only the 64-bit build can hold it";
+    }
+    const DWORD b = 80 * 60 * 75 * 2352;
+    simInsertDisc('D', simDisc(1, {80 * 60 * 75}));
+    writeFileContents(mp3("Piste1.mp3"), "old");
+    // Stopped at its first encoding step: the whole track is not encoded here.
+    h.onEvent = [this, b](const ControlEvent& e) {
+        if (e.control == FileBar && e.message == PBM_SETPOS && e.wParam > b / 4) {
+            c.setJobRunning(0);
+        }
+    };
+    select({0});
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
+    EXPECT_EQ(lastJobReport().failureCount(), 0u);
+    std::vector<ControlEvent> ranges = h.of(FileBar, PBM_SETRANGE32);
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ((DWORD)ranges[0].lParam, 1058400000u);
+    EXPECT_EQ((DWORD)ranges[1].lParam, 1058400000u);
+    std::vector<ControlEvent> totals = h.of(TotalBar, PBM_SETPOS);
+    ASSERT_GE(totals.size(), 2u);
+    EXPECT_EQ(totals[totals.size() - 2].wParam, 204u);
+    std::vector<Stream> s = streams();
+    ASSERT_EQ(s.size(), 1u);
+    ASSERT_FALSE(s[0].encodes.empty());
+    std::vector<BYTE> start(4 * 2352);
+    simDiscAudio(drive->disc, 0, 4, start.data());
+    ASSERT_LE(s[0].samplesPerChunk * 2, start.size());
+    EXPECT_EQ(s[0].encodes[0].checksum, fnv1a(start.data(), s[0].samplesPerChunk * 2));
+    EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old");
+}
