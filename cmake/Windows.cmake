@@ -63,6 +63,8 @@ add_executable(calbrune_wavejob tests/tools/WaveJobDriver.cpp ${CD_DEVICE_SOURCE
 target_link_libraries(calbrune_wavejob PRIVATE calbrune_testsupport psapi)
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
+  # Run from the test program's own folder: Windows also looks for a DLL in
+  # the current folder, and the build folder holds the Linux lame_enc.dll.
   gtest_discover_tests(calbrune_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 120)
+                       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests PROPERTIES TIMEOUT 120)
 endif()
