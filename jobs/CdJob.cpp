@@ -1,15 +1,8 @@
-#include <stdlib.h>
-
 #include "cdrom/CdDevice.h"
 #include "cdrom/CdRom.h"
-#include "jobs/JobFrame.h"
+#include "jobs/EncodeLoop.h"
 
 namespace {
-
-struct EntryResult {
-    EntryFailure failure;  // 0 when the track was encoded and flushed
-    DWORD detail;
-};
 
 struct ReadingProgress {
     JobFrame* frame;
@@ -23,73 +16,9 @@ void readingStep(void* context, DWORD bytesRead, bool firstRequest, bool lastReq
     p->frame->stepDone(bytesRead / 4, fraction, firstRequest, lastRequest);
 }
 
-// Encodes the R bytes of the track into the output; the encoding phase fills
-// the other four fifths of the track's share.
-EntryResult encodeTrack(JobFrame& frame, const BYTE* audio, DWORD bytesRead, HANDLE output) {
-    Converter* c = frame.converter();
-    EntryResult result = {(EntryFailure)0, 0};
-    BE_CONFIG config;
-    c->prepareEncoderConfig(&config, nullptr, nullptr);
-    DWORD samplesPerChunk = 0;
-    DWORD mp3BufferSize = 0;
-    HBE_STREAM stream = 0;
-    BE_ERR error = c->beInitStream(&config, &samplesPerChunk, &mp3BufferSize, &stream);
-    if (error != BE_ERR_SUCCESSFUL) {
-        result.failure = FailEncoderRefused;
-        result.detail = error;
-        return result;
-    }
-    BYTE* mp3 = (BYTE*)malloc(mp3BufferSize ? mp3BufferSize : 1);
-    SHORT* samples = (SHORT*)malloc(samplesPerChunk ? samplesPerChunk * sizeof(SHORT) : 1);
-    if (!mp3 || !samples || samplesPerChunk == 0) {
-        free(mp3);
-        free(samples);
-        c->beCloseStream(stream);
-        result.failure = FailOutOfMemory;
-        return result;
-    }
-
-    DWORD consumed = 0;
-    bool firstStep = true;
-    while (consumed < bytesRead && frame.running()) {
-        DWORD count = c->readBufferChunk(audio, &consumed, bytesRead, samples, samplesPerChunk,
-                                         &config);
-        if (count == 0) {
-            result.failure = FailOutOfMemory;
-            break;
-        }
-        DWORD produced = 0;
-        error = c->beEncodeChunk(stream, count, samples, mp3, &produced);
-        if (error != BE_ERR_SUCCESSFUL) {
-            result.failure = FailEncodeError;
-            result.detail = error;
-            break;
-        }
-        DWORD written = 0;
-        if (!WriteFile(output, mp3, produced, &written, nullptr) || written != produced) {
-            result.failure = FailWriteError;
-            break;
-        }
-        float fraction = 0.2f + (float)consumed * 4.0f / ((float)bytesRead * 5.0f);
-        frame.stepDone(bytesRead / 4 + consumed, fraction, firstStep, consumed >= bytesRead);
-        firstStep = false;
-    }
-
-    if (!result.failure) {
-        DWORD produced = 0;
-        error = c->beDeinitStream(stream, mp3, &produced);
-        DWORD written = 0;
-        if (error != BE_ERR_SUCCESSFUL) {
-            result.failure = FailEncodeError;
-            result.detail = error;
-        } else if (!WriteFile(output, mp3, produced, &written, nullptr) || written != produced) {
-            result.failure = FailWriteError;
-        }
-    }
-    free(mp3);
-    free(samples);
-    c->beCloseStream(stream);
-    return result;
+DWORD readFromMemory(Converter* c, void* source, DWORD* consumed, DWORD total, SHORT* out,
+                     DWORD n, const BE_CONFIG* config) {
+    return c->readBufferChunk((const BYTE*)source, consumed, total, out, n, config);
 }
 
 // Reads track k whole, then encodes it into a temporary file that replaces
@@ -134,18 +63,14 @@ void convertTrack(JobFrame& frame, HANDLE drive, const CDROM_TOC* toc, int k,
         return;
     }
     frame.setEntryRange(audio.bytesRead / 4 * 5);
-    EntryResult result = encodeTrack(frame, audio.buffer, audio.bytesRead, output.file);
+    // The encoding phase fills the other four fifths of the track's share.
+    BE_CONFIG config;
+    c->prepareEncoderConfig(&config, nullptr, nullptr);
+    SampleSource samples = {readFromMemory, audio.buffer, audio.bytesRead, FailOutOfMemory};
+    StepScale scale = {audio.bytesRead / 4, 0.2f, 4.0f, 5.0f};
+    EntryResult result = encodeEntry(frame, &config, samples, scale, output.file);
     releaseTrackAudio(&audio);
-    if (!frame.running()) {
-        discardPendingOutput(&output);
-    } else if (result.failure) {
-        discardPendingOutput(&output);
-        frame.fail(name, result.failure, result.detail);
-    } else if (!commitPendingOutput(&output)) {
-        frame.fail(name, FailOutputCreate, GetLastError());
-    } else {
-        frame.converted();
-    }
+    settleOutput(frame, &output, name, result);
 }
 
 }  // namespace

@@ -1,0 +1,90 @@
+#include "jobs/EncodeLoop.h"
+
+#include <stdlib.h>
+
+static bool writeAll(HANDLE output, const BYTE* bytes, DWORD count) {
+    DWORD written = 0;
+    return WriteFile(output, bytes, count, &written, nullptr) && written == count;
+}
+
+EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& samples,
+                        const StepScale& scale, HANDLE output) {
+    Converter* c = frame.converter();
+    EntryResult result = {(EntryFailure)0, 0, false};
+    DWORD samplesPerChunk = 0;
+    DWORD mp3BufferSize = 0;
+    HBE_STREAM stream = 0;
+    BE_ERR error = c->beInitStream(config, &samplesPerChunk, &mp3BufferSize, &stream);
+    if (error != BE_ERR_SUCCESSFUL) {
+        result.failure = FailEncoderRefused;
+        result.detail = error;
+        return result;
+    }
+    result.streamOpened = true;
+    BYTE* mp3 = (BYTE*)malloc(mp3BufferSize ? mp3BufferSize : 1);
+    SHORT* chunk = (SHORT*)malloc(samplesPerChunk ? samplesPerChunk * sizeof(SHORT) : 1);
+    if (!mp3 || !chunk || samplesPerChunk == 0) {
+        free(mp3);
+        free(chunk);
+        c->beCloseStream(stream);
+        result.failure = FailOutOfMemory;
+        return result;
+    }
+
+    DWORD consumed = 0;
+    bool firstStep = true;
+    float span = (float)samples.total * scale.denominator;
+    while (consumed < samples.total && frame.running()) {
+        DWORD count = samples.read(c, samples.source, &consumed, samples.total, chunk,
+                                   samplesPerChunk, config);
+        if (count == 0) {
+            result.failure = samples.failureOnEmpty;
+            result.detail = consumed;
+            break;
+        }
+        DWORD produced = 0;
+        error = c->beEncodeChunk(stream, count, chunk, mp3, &produced);
+        if (error != BE_ERR_SUCCESSFUL) {
+            result.failure = FailEncodeError;
+            result.detail = error;
+            break;
+        }
+        if (!writeAll(output, mp3, produced)) {
+            result.failure = FailWriteError;
+            break;
+        }
+        float fraction = scale.start + (float)consumed * scale.numerator / span;
+        frame.stepDone(scale.base + consumed, fraction, firstStep, consumed >= samples.total);
+        firstStep = false;
+    }
+
+    // A cancelled entry is flushed too, before its output is thrown away.
+    if (!result.failure) {
+        DWORD produced = 0;
+        error = c->beDeinitStream(stream, mp3, &produced);
+        if (error != BE_ERR_SUCCESSFUL) {
+            result.failure = FailEncodeError;
+            result.detail = error;
+        } else if (!writeAll(output, mp3, produced)) {
+            result.failure = FailWriteError;
+        }
+    }
+    free(mp3);
+    free(chunk);
+    c->beCloseStream(stream);
+    return result;
+}
+
+void settleOutput(JobFrame& frame, PendingOutput* output, const char* name,
+                  const EntryResult& result) {
+    if (!frame.running()) {
+        discardPendingOutput(output);
+    } else if (result.failure) {
+        discardPendingOutput(output);
+        frame.fail(name, result.failure, result.detail);
+    } else if (!commitPendingOutput(output)) {
+        frame.fail(name, FailOutputCreate, GetLastError());
+    } else {
+        frame.converted();
+    }
+}
