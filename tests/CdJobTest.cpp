@@ -53,19 +53,7 @@ protected:
 
     bool run() { return h.start(c) == 1 && h.waitForEnd(c); }
 
-    int temporaryFiles() const {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((std::string(folder.path()) + "\\*.tmp").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) {
-            return 0;
-        }
-        int count = 0;
-        do {
-            count++;
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-        return count;
-    }
+    int temporaryFiles() const { return countFiles(folder.path(), "*.tmp"); }
 
     std::vector<Stream> streams() const {
         std::map<unsigned, Stream> byNumber;

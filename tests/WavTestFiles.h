@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
+
 typedef std::vector<uint8_t> Bytes;
 
 inline void put16(Bytes& b, uint32_t v) {
@@ -105,20 +107,8 @@ inline std::string testDataPath(const char* name) {
 }
 
 inline Bytes readWholeFile(const std::string& path) {
-    Bytes b;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return b;
-    }
-    DWORD size = GetFileSize(file, nullptr);
-    b.resize(size);
-    DWORD got = 0;
-    if (size && (!ReadFile(file, b.data(), size, &got, nullptr) || got != size)) {
-        b.clear();
-    }
-    CloseHandle(file);
-    return b;
+    std::string bytes = fileContents(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 inline HANDLE openForReading(const std::string& path) {
@@ -133,40 +123,12 @@ inline DWORD filePosition(HANDLE file) {
 // A folder of its own under the temporary path, removed with its files.
 class ScratchFolder {
 public:
-    ScratchFolder() {
-        static LONG counter = 0;
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        char name[MAX_PATH];
-        wsprintfA(name, "%scalbrune-core-%lu-%ld", temp, GetCurrentProcessId(),
-                  InterlockedIncrement(&counter));
-        folder = name;
-        CreateDirectoryA(folder.c_str(), nullptr);
-    }
-    ~ScratchFolder() {
-        for (const std::string& path : files) {
-            DeleteFileA(path.c_str());
-        }
-        RemoveDirectoryA(folder.c_str());
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
     std::string write(const char* name, const Bytes& bytes) {
-        std::string path = folder + "\\" + name;
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            return std::string();
-        }
-        DWORD written = 0;
-        BOOL ok = WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-        CloseHandle(file);
-        files.push_back(path);
-        return ok && written == bytes.size() ? path : std::string();
+        std::string path = folder.file(name);
+        writeFileContents(path, std::string(bytes.begin(), bytes.end()));
+        return fileContents(path).size() == bytes.size() ? path : std::string();
     }
 
 private:
-    std::string folder;
-    std::vector<std::string> files;
+    TempFolder folder;
 };

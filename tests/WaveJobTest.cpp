@@ -38,19 +38,7 @@ protected:
 
     bool run() { return h.start(c) == 1 && h.waitForEnd(c); }
 
-    int temporaryFiles() const {
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((std::string(folder.path()) + "\\*.tmp").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) {
-            return 0;
-        }
-        int count = 0;
-        do {
-            count++;
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-        return count;
-    }
+    int temporaryFiles() const { return countFiles(folder.path(), "*.tmp"); }
 
     std::vector<RecordedCall> callsOf(const char* kind) const {
         std::vector<RecordedCall> found;
@@ -393,12 +381,7 @@ TEST_F(WaveJob, FullDiskLeavesEarlierFileAndNoPartialOne) {
     c.setReplaceWithoutAsking(1);
     addWav("song.wav", 2, 16, 1000 * chunkBytes);  // 16 kB of output from the stand-in
     bool ended = run();
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((std::string(disk) + "\\*.tmp").c_str(), &found);
-    bool leftover = search != INVALID_HANDLE_VALUE;
-    if (leftover) {
-        FindClose(search);
-    }
+    int leftover = countFiles(disk, "*.tmp");
     DeleteFileA(filler.c_str());
     std::string kept = fileContents(earlier);
     DeleteFileA(earlier.c_str());
@@ -408,7 +391,7 @@ TEST_F(WaveJob, FullDiskLeavesEarlierFileAndNoPartialOne) {
     ASSERT_EQ(lastJobReport().failureCount(), 1u);
     EXPECT_EQ(lastJobReport().first()->failure, FailWriteError);
     EXPECT_EQ(kept, "the earlier song");
-    EXPECT_FALSE(leftover);
+    EXPECT_EQ(leftover, 0);
 }
 
 TEST_F(WaveJob, CancelDuringThirdOfFiveKeepsFirstTwo) {

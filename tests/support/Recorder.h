@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/Converter.h"
+#include "tests/support/Files.h"
 
 struct RecordedCall {
     std::string kind;  // init, encode, deinit, close
@@ -27,19 +28,3 @@ void recorderFailAt(const char* what);
 std::vector<RecordedCall> readRecorderLog();
 
 DWORD fnv1a(const void* bytes, size_t size);
-
-// A folder of its own under the temporary folder, emptied and removed on destruction.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    const char* path() const { return path_; }
-    std::string file(const char* name) const;
-
-private:
-    char path_[MAX_PATH];
-};
-
-std::string fileContents(const std::string& path);
-void writeFileContents(const std::string& path, const std::string& bytes);
-bool fileExists(const std::string& path);
