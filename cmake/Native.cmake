@@ -27,3 +27,16 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   target_compile_options(wav_header_libfuzzer PRIVATE -g -fsanitize=fuzzer,address,undefined)
   target_link_options(wav_header_libfuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()
+
+# The jobs of the 64-bit program under Wine with the Linux lame_enc.dll; the
+# MP3 files are decoded and compared here.
+find_package(GTest REQUIRED)
+set(CALBRUNE_WIN64_DIR ${CMAKE_SOURCE_DIR}/build/win64
+    CACHE PATH "Build folder of the 64-bit Windows program")
+add_executable(job_end_to_end_tests ${CMAKE_SOURCE_DIR}/tests/native/JobEndToEndTest.cpp)
+target_include_directories(job_end_to_end_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(job_end_to_end_tests PRIVATE GTest::gtest_main)
+target_compile_definitions(job_end_to_end_tests PRIVATE
+  CALBRUNE_WIN64_DIR="${CALBRUNE_WIN64_DIR}" WINE_RUN="${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
+include(GoogleTest)
+gtest_discover_tests(job_end_to_end_tests PROPERTIES TIMEOUT 120)

@@ -57,10 +57,13 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/recorder/CMakeLists.txt)
   add_subdirectory(tests/recorder)
 endif()
 
-# Runs the WAV job on given files with the lame_enc.dll beside it: the end-to-end
-# test and the benchmark drive it.
-add_executable(calbrune_wavejob tests/tools/WaveJobDriver.cpp ${CD_DEVICE_SOURCES})
+# Run a job with the lame_enc.dll beside them: the end-to-end tests and the
+# benchmarks drive them.
+add_executable(calbrune_wavejob tests/tools/JobDriver.cpp ${CD_DEVICE_SOURCES})
 target_link_libraries(calbrune_wavejob PRIVATE calbrune_testsupport psapi)
+add_executable(calbrune_cdjob tests/tools/JobDriver.cpp ${SIM_CD_SOURCES})
+target_link_libraries(calbrune_cdjob PRIVATE calbrune_testsupport psapi)
+target_compile_definitions(calbrune_cdjob PRIVATE CALBRUNE_CD_JOB)
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   # Run from the test program's own folder: Windows also looks for a DLL in

@@ -19,102 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/native/AudioCheck.h"
+
 namespace {
-
-struct Audio {
-    int rate = 0;
-    int channels = 0;
-    std::vector<short> samples;
-    size_t frames() const { return channels ? samples.size() / channels : 0; }
-};
-
-// A sweep on the left and a different one on the right, so a swap shows.
-Audio sweep(int rate, int channels, double seconds) {
-    Audio audio{rate, channels, {}};
-    size_t frames = (size_t)(rate * seconds);
-    for (size_t i = 0; i < frames; i++) {
-        double t = (double)i / rate;
-        audio.samples.push_back((short)(12000 * sin(2 * M_PI * (200 * t + 400 * t * t))));
-        if (channels == 2) {
-            audio.samples.push_back((short)(9000 * sin(2 * M_PI * (3000 * t - 250 * t * t))));
-        }
-    }
-    return audio;
-}
-
-// Low-passed noise with a few tones: something like music, not white noise.
-Audio musicLike(int rate, int channels, double seconds, unsigned seed) {
-    Audio audio{rate, channels, {}};
-    std::mt19937 random(seed);
-    std::normal_distribution<double> noise(0, 3000);
-    double smooth[2] = {0, 0};
-    size_t frames = (size_t)(rate * seconds);
-    for (size_t i = 0; i < frames; i++) {
-        double t = (double)i / rate;
-        for (int c = 0; c < channels; c++) {
-            smooth[c] = 0.9 * smooth[c] + 0.1 * noise(random);
-            double tones = 4000 * sin(2 * M_PI * (c ? 330 : 220) * t) * (1 + sin(2 * M_PI * 2 * t)) / 2;
-            audio.samples.push_back((short)(smooth[c] * 3 + tones));
-        }
-    }
-    return audio;
-}
-
-Audio silence(int rate, int channels, double seconds) {
-    Audio audio{rate, channels, {}};
-    audio.samples.assign((size_t)(rate * seconds) * channels, 0);
-    return audio;
-}
-
-void put32(std::string& out, uint32_t value) { out.append((const char*)&value, 4); }
-void put16(std::string& out, uint16_t value) { out.append((const char*)&value, 2); }
-
-void writeWav(const std::string& path, const Audio& audio) {
-    uint32_t dataSize = (uint32_t)(audio.samples.size() * 2);
-    std::string out = "RIFF";
-    put32(out, 36 + dataSize);
-    out += "WAVEfmt ";
-    put32(out, 16);
-    put16(out, 1);
-    put16(out, (uint16_t)audio.channels);
-    put32(out, (uint32_t)audio.rate);
-    put32(out, (uint32_t)(audio.rate * audio.channels * 2));
-    put16(out, (uint16_t)(audio.channels * 2));
-    put16(out, 16);
-    out += "data";
-    put32(out, dataSize);
-    out.append((const char*)audio.samples.data(), dataSize);
-    std::ofstream(path, std::ios::binary) << out;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// mpg123 writes a plain 44-byte header.
-Audio readWav(const std::string& path) {
-    std::string data = readFile(path);
-    Audio audio;
-    if (data.size() < 44) {
-        return audio;
-    }
-    audio.channels = (uint16_t)(data[22] & 0xFF) | (uint16_t)(data[23] & 0xFF) << 8;
-    memcpy(&audio.rate, data.data() + 24, 4);
-    audio.samples.resize((data.size() - 44) / 2);
-    memcpy(audio.samples.data(), data.data() + 44, audio.samples.size() * 2);
-    return audio;
-}
-
-std::string windowsPath(const std::string& path) {
-    std::string result = "Z:" + path;
-    for (char& c : result) {
-        if (c == '/') {
-            c = '\\';
-        }
-    }
-    return result;
-}
 
 // A folder of its own for each test, with its own copy of the DLL, the
 // helper and the driver: helpers started from it belong to this test alone.
@@ -197,43 +104,10 @@ protected:
         return report;
     }
 
-    Audio decode(const std::string& mp3) {
-        std::string in = path("decode.mp3");
-        std::string out = path("decoded.wav");
-        std::ofstream(in, std::ios::binary) << mp3;
-        std::string command = "mpg123 -q -w '" + out + "' '" + in + "' 2>/dev/null";
-        EXPECT_EQ(0, system(command.c_str()));
-        return readWav(out);
-    }
+    Audio decode(const std::string& mp3) { return decodeMp3(mp3, folder); }
 
     std::string folder;
 };
-
-double correlation(const Audio& input, const Audio& output, int channel, size_t lag) {
-    double sumXY = 0, sumXX = 0, sumYY = 0;
-    for (size_t i = 0; i < input.frames() && i + lag < output.frames(); i++) {
-        double x = input.samples[i * input.channels + channel];
-        double y = output.samples[(i + lag) * output.channels + channel];
-        sumXY += x * y;
-        sumXX += x * x;
-        sumYY += y * y;
-    }
-    return sumXX > 0 && sumYY > 0 ? sumXY / sqrt(sumXX * sumYY) : 0;
-}
-
-// The decoder's output starts late by the encoder and decoder delays.
-size_t bestLag(const Audio& input, const Audio& output) {
-    size_t best = 0;
-    double bestValue = -2;
-    for (size_t lag = 0; lag < 3000; lag++) {
-        double value = correlation(input, output, 0, lag);
-        if (value > bestValue) {
-            bestValue = value;
-            best = lag;
-        }
-    }
-    return best;
-}
 
 struct DecodeCase {
     const char* name;

@@ -1,14 +1,18 @@
-// Runs the WAV job on the files given, with the lame_enc.dll found beside
-// this program, into an output folder, and prints what a benchmark or an
-// end-to-end test needs: the report, the job's time, the progress messages
-// sent and what one pair of them costs here, and the peak memory.
+// Runs a conversion job with the lame_enc.dll found beside this program,
+// into an output folder, and prints what a benchmark or an end-to-end test
+// needs: the report, the job's time, the progress messages sent and what one
+// pair of them costs here, and the peak memory.
 //
 //   calbrune_wavejob [--visible] OUTPUT_FOLDER FILE.wav...
+//   calbrune_cdjob [--visible] OUTPUT_FOLDER DRIVE_LETTER TRACK...
+// The second is built with the simulated CD machine, set up from the
+// CALBRUNE_SIMCD variable; tracks are numbered from 1.
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "jobs/JobFrame.h"
@@ -61,10 +65,17 @@ int main(int argc, char** argv) {
         visible = true;
         first++;
     }
+#ifdef CALBRUNE_CD_JOB
+    if (argc - first < 3) {
+        fprintf(stderr, "usage: calbrune_cdjob [--visible] OUTPUT_FOLDER DRIVE_LETTER TRACK...\n");
+        return 2;
+    }
+#else
     if (argc - first < 2) {
         fprintf(stderr, "usage: calbrune_wavejob [--visible] OUTPUT_FOLDER FILE.wav...\n");
         return 2;
     }
+#endif
     if (!converter.loadEncoder()) {
         fprintf(stderr, "lame_enc.dll cannot be loaded\n");
         return 2;
@@ -72,9 +83,20 @@ int main(int argc, char** argv) {
     converter.setSaveBesideSource(0);
     converter.setReplaceWithoutAsking(1);
     converter.setDestinationFolder(argv[first]);
+#ifdef CALBRUNE_CD_JOB
+    char device[8];
+    wsprintfA(device, "\\\\.\\%c:", argv[first + 1][0]);
+    converter.setCdDevicePath(device);
+    converter.setSourceKind(1);
+    for (int i = first + 2; i < argc; i++) {
+        int track = atoi(argv[i]) - 1;
+        converter.selectedTracks.append(&track);
+    }
+#else
     for (int i = first + 1; i < argc; i++) {
         converter.sourceFiles.append(argv[i]);
     }
+#endif
 
     JobHarness h;
     if (visible) {

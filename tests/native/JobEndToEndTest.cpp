@@ -1,0 +1,123 @@
+// The conversion jobs of the 64-bit program, run under Wine with the Linux
+// lame_enc.dll, on real WAV files and on a simulated disc; the MP3 files
+// are decoded here with mpg123 and compared with what went in.
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/native/AudioCheck.h"
+
+namespace {
+
+class JobEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/calbrune-e2e-XXXXXX";
+        ASSERT_TRUE(mkdtemp(pattern));
+        folder = pattern;
+    }
+
+    void TearDown() override {
+        std::string command = "rm -rf '" + folder + "'";
+        system(command.c_str());
+    }
+
+    std::string path(const std::string& name) const { return folder + "/" + name; }
+
+    // Runs a driver of the build; returns what it printed.
+    std::string runDriver(const std::string& environment, const std::string& driver,
+                          const std::vector<std::string>& arguments) {
+        std::string command = environment + " " + WINE_RUN + " '" + CALBRUNE_WIN64_DIR + "/" + driver + "'";
+        for (const std::string& argument : arguments) {
+            command += " '" + argument + "'";
+        }
+        FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+        std::string output;
+        char line[1024];
+        while (pipe && fgets(line, sizeof line, pipe)) {
+            output += line;
+        }
+        // The console of a Windows program ends its lines with CR LF.
+        output.erase(std::remove(output.begin(), output.end(), '\r'), output.end());
+        if (pipe) {
+            pclose(pipe);
+        }
+        return output;
+    }
+
+    // The MP3 decodes to the input's rate and channels, as long as the input
+    // plus the codec's delay and at most two frames, and close to it.
+    void expectDecodesTo(const std::string& mp3Name, const Audio& input, size_t slack) {
+        SCOPED_TRACE(mp3Name);
+        std::string mp3 = readFile(path(mp3Name));
+        ASSERT_FALSE(mp3.empty());
+        Audio decoded = decodeMp3(mp3, folder);
+        ASSERT_EQ(input.rate, decoded.rate);
+        ASSERT_EQ(input.channels, decoded.channels);
+        size_t lag = bestLag(input, decoded);
+        size_t frame = input.rate >= 32000 ? 1152 : 576;
+        EXPECT_GE(decoded.frames(), input.frames() + lag);
+        EXPECT_LE(decoded.frames(), input.frames() + lag + slack + 2 * frame);
+        for (int channel = 0; channel < input.channels; channel++) {
+            EXPECT_GT(correlation(input, decoded, channel, lag), 0.9) << "channel " << channel;
+        }
+    }
+
+    std::string folder;
+};
+
+TEST_F(JobEndToEnd, WavFilesBecomeMp3sAndTheBrokenOneIsReported) {
+    Audio a = sweep(44100, 2, 2);
+    Audio b = musicLike(22050, 1, 2, 7);
+    Audio c = sweep(32000, 1, 1.5);
+    Audio d = musicLike(48000, 2, 1.5, 8);
+    writeWav(path("a.wav"), a);
+    writeWav(path("b.wav"), b);
+    writeWav(path("c.wav"), c, 8);
+    writeWav(path("d.wav"), d, 16, true);
+    std::ofstream(path("e.wav"), std::ios::binary) << std::string("RIFF\x04\0\0\0WAVE", 12);
+
+    std::vector<std::string> arguments = {windowsPath(folder)};
+    for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"}) {
+        arguments.push_back(windowsPath(path(name)));
+    }
+    std::string report = runDriver("", "calbrune_wavejob.exe", arguments);
+    EXPECT_NE(report.find("end 2\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("converted 4\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("failed " + windowsPath(path("e.wav")) + " : le format audio est introuvable"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(access(path("e.mp3").c_str(), F_OK), 0);
+
+    expectDecodesTo("a.mp3", a, 0);
+    expectDecodesTo("b.mp3", b, 0);
+    expectDecodesTo("c.mp3", eightBit(c), 0);
+    expectDecodesTo("d.mp3", d, 0);
+}
+
+TEST_F(JobEndToEnd, SimulatedDiscTracksBecomeMp3sOfTheirAudio) {
+    std::vector<Audio> tracks = {sweep(44100, 2, 1.5), musicLike(44100, 2, 1, 9),
+                                 sweep(44100, 2, 0.7)};
+    std::string disc = "CALBRUNE_SIMCD='G=wav:";
+    for (size_t i = 0; i < tracks.size(); i++) {
+        std::string name = "track" + std::to_string(i + 1) + ".wav";
+        writeWav(path(name), tracks[i]);
+        disc += (i ? "|" : "") + windowsPath(path(name));
+    }
+    disc += "'";
+    std::string report = runDriver(disc, "calbrune_cdjob.exe", {windowsPath(folder), "G", "1", "2", "3"});
+    EXPECT_NE(report.find("end 1\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("converted 3\n"), std::string::npos) << report;
+    // A track ends on a whole sector: up to 587 frames of silence more.
+    expectDecodesTo("Piste1.mp3", tracks[0], 587);
+    expectDecodesTo("Piste2.mp3", tracks[1], 587);
+    expectDecodesTo("Piste3.mp3", tracks[2], 587);
+}
+
+}  // namespace
