@@ -39,7 +39,8 @@ public:
     void setEntryRange(DWORD maximum);
     // Messages 8 and 9 after a successful step. To keep the bars from
     // slowing the conversion, the pair is sent only for the first and last
-    // step of an entry (or phase), or when 25 ms have passed since the last.
+    // step of an entry (or phase), or once enough time has passed since the
+    // last pair (at least 25 ms).
     void stepDone(DWORD entryPosition, float fraction, bool firstStep, bool lastStep);
     // Message 10.
     void setEntryPosition(DWORD position);
@@ -60,7 +61,7 @@ private:
     Converter* c;
     unsigned n;
     unsigned i;
-    ULONGLONG lastPairTime;
+    double nextPairTime;  // seconds
 };
 
 // Output through a temporary file in the output's folder, so that an
