@@ -32,7 +32,7 @@ sox -n -r 44100 -c 2 -b 16 "$work/ten.wav" synth 600 pinknoise synth 600 sine mi
 
 now() { date +%s%N; }
 median() { sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
-field() { awk -v k="$1" '$1 == k {print $2}' "$2"; }
+field() { tr -d "\r" <"$2" | awk -v k="$1" '$1 == k {print $2}'; }
 
 : >"$work/cli.times"
 : >"$work/job.times"
