@@ -10,8 +10,8 @@
 #include "core/WavHeader.h"
 #include "tests/WavTestFiles.h"
 
-static bool contains(const Bytes& haystack, const uint8_t* needle, size_t size) {
-    return std::search(haystack.begin(), haystack.end(), needle, needle + size) !=
+static bool contains(const Bytes& haystack, const Bytes& needle) {
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
            haystack.end();
 }
 
@@ -27,46 +27,34 @@ static Bytes pattern(std::initializer_list<uint8_t> inverted) {
     return b;
 }
 
-TEST(Charset, LabelsAreWindows1252InMemory) {
-    // " Stéreo" and " Joint Stéreo": é is the single byte E9.
-    Bytes stereo = pattern({0xDF, 0xAC, 0x8B, 0x16, 0x8D, 0x9A, 0x90, 0xFF});
-    EXPECT_EQ(Bytes(channelModes[1].label, channelModes[1].label + stereo.size()), stereo);
+TEST(Charset, TextsAreWindows1252InMemoryAndInTheExecutables) {
+    // " Stéreo" and " Joint Stéreo": é is the single byte E9, not UTF-8's two.
+    Bytes cp1252 = pattern({0xDF, 0xAC, 0x8B, 0x16, 0x8D, 0x9A, 0x90});
+    Bytes utf8 = pattern({0xDF, 0xAC, 0x8B, 0x3C, 0x56, 0x8D, 0x9A, 0x90});
+    Bytes whole = cp1252;
+    whole.push_back(0);
+    EXPECT_EQ(Bytes(channelModes[1].label, channelModes[1].label + 8), whole);
     EXPECT_EQ(memcmp(channelModes[2].label, " Joint", 6), 0);
-    EXPECT_EQ(Bytes(channelModes[2].label + 6, channelModes[2].label + 6 + stereo.size()),
-              stereo);
+    EXPECT_EQ(Bytes(channelModes[2].label + 6, channelModes[2].label + 13), cp1252);
 
-    // "données" holds its é the same way.
-    Bytes donnees = pattern({0x9B, 0x90, 0x91, 0x91, 0x16, 0x9A, 0x8C});
+    // "données" holds its é the same way; no message holds UTF-8.
     const char* text = wavStatusText(WavNoDataChunk);
-    Bytes message(text, text + strlen(text));
-    EXPECT_TRUE(contains(message, donnees.data(), donnees.size())) << text;
+    EXPECT_TRUE(contains(Bytes(text, text + strlen(text)),
+                         pattern({0x9B, 0x90, 0x91, 0x91, 0x16, 0x9A, 0x8C})))
+        << text;
     for (int status = WavUsable; status <= WavReadFailed; status++) {
-        const char* other = wavStatusText((WavStatus)status);
-        EXPECT_EQ(strchr(other, '\xC3'), nullptr) << "UTF-8 in message " << status;
+        EXPECT_EQ(strchr(wavStatusText((WavStatus)status), '\xC3'), nullptr) << status;
     }
-}
 
-static std::string moduleFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder = path;
-    return folder.substr(0, folder.rfind('\\'));
-}
-
-TEST(Charset, ExecutablesHoldTheWindows1252Bytes) {
+    // This test program, and the program itself beside it or one folder up.
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
     Bytes self = readWholeFile(path);
     ASSERT_FALSE(self.empty());
-    // " Stéreo" in Windows-1252 and in UTF-8.
-    Bytes cp1252 = pattern({0xDF, 0xAC, 0x8B, 0x16, 0x8D, 0x9A, 0x90});
-    Bytes utf8 = pattern({0xDF, 0xAC, 0x8B, 0x3C, 0x56, 0x8D, 0x9A, 0x90});
-    ASSERT_EQ(Bytes(channelModes[1].label, channelModes[1].label + cp1252.size()), cp1252);
-    EXPECT_TRUE(contains(self, cp1252.data(), cp1252.size()));
-    EXPECT_FALSE(contains(self, utf8.data(), utf8.size()));
-
-    // The program itself, built beside the tests or one folder up.
-    std::string folder = moduleFolder();
+    EXPECT_TRUE(contains(self, cp1252));
+    EXPECT_FALSE(contains(self, utf8));
+    std::string folder = path;
+    folder = folder.substr(0, folder.rfind('\\'));
     Bytes program = readWholeFile(folder + "\\calbrune.exe");
     if (program.empty()) {
         program = readWholeFile(folder.substr(0, folder.rfind('\\')) + "\\calbrune.exe");
@@ -74,6 +62,6 @@ TEST(Charset, ExecutablesHoldTheWindows1252Bytes) {
     if (program.empty()) {
         GTEST_SKIP() << "calbrune.exe is not built";
     }
-    EXPECT_TRUE(contains(program, cp1252.data(), cp1252.size()));
-    EXPECT_FALSE(contains(program, utf8.data(), utf8.size()));
+    EXPECT_TRUE(contains(program, cp1252));
+    EXPECT_FALSE(contains(program, utf8));
 }

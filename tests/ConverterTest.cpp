@@ -3,69 +3,50 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "core/Converter.h"
 
-static std::string executableFolder() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder = path;
-    return folder.substr(0, folder.rfind('\\'));
-}
-
-static std::vector<std::string> paths(const SourceFileList& list) {
-    std::vector<std::string> result;
-    for (SourceFileNode* node = list.next(nullptr); node; node = list.next(node)) {
-        result.push_back(node->path);
-    }
-    return result;
-}
-
-// Walks backwards from last, so that broken prev links show up.
-static std::vector<std::string> pathsBackwards(const SourceFileList& list) {
-    std::vector<std::string> result;
-    for (SourceFileNode* node = list.last(); node; node = node->prev) {
-        result.insert(result.begin(), node->path);
-    }
-    return result;
-}
-
 typedef std::vector<std::string> Names;
 
+// Checks the list forwards through next() and backwards through the prev
+// links, its ends and its count.
+static void expectList(const SourceFileList& list, const Names& names) {
+    Names forward, backward;
+    for (SourceFileNode* node = list.next(nullptr); node; node = list.next(node)) {
+        forward.push_back(node->path);
+    }
+    for (SourceFileNode* node = list.last(); node; node = node->prev) {
+        backward.insert(backward.begin(), node->path);
+    }
+    EXPECT_EQ(forward, names);
+    EXPECT_EQ(backward, names);
+    EXPECT_EQ(list.count(), names.size());
+    EXPECT_EQ(list.first() == nullptr, names.empty());
+    EXPECT_EQ(list.last() == nullptr, names.empty());
+}
+
 TEST(Converter, FreshObjectHasTheDefaults) {
+    // The record's defaults are checked in EncoderConfigTest.
     Converter c;
-    EXPECT_EQ(c.sourceFiles.count(), 0u);
-    EXPECT_EQ(c.sourceFiles.first(), nullptr);
-    EXPECT_EQ(c.sourceFiles.last(), nullptr);
-    EXPECT_EQ(c.selectedTracks.count(), 0u);
+    expectList(c.sourceFiles, {});
     EXPECT_EQ(c.selectedTracks.first(), nullptr);
-    EXPECT_STREQ(c.destinationFolder(), executableFolder().c_str());
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    *strrchr(exe, '\\') = '\0';
+    EXPECT_STREQ(c.destinationFolder(), exe);
     EXPECT_STREQ(c.cdDevicePath(), "");
-    EXPECT_EQ(c.encoderLibrary, nullptr);
     EXPECT_FALSE(c.encoderAvailable());
-    EXPECT_EQ(c.jobDoneMessage(), (UINT)WM_USER);
     EXPECT_EQ(c.jobRunning(), 0);
     EXPECT_EQ(c.workerThread(), nullptr);
-    EXPECT_EQ(c.ownerWindow(), nullptr);
     EXPECT_EQ(c.sourceKind(), 0);
     EXPECT_EQ(c.saveBesideSource(), 1);
     EXPECT_EQ(c.replaceWithoutAsking(), 0);
     EXPECT_EQ(c.closeWhenDone(), 1);
-    EXPECT_EQ(c.convertChannels(), 0);
-    EXPECT_EQ(c.eightBitInput(), 0);
-    EXPECT_EQ(c.privateBit(), 0);
-    EXPECT_EQ(c.originalBit(), 1);
-    EXPECT_EQ(c.copyrightBit(), 0);
-    EXPECT_EQ(c.vbrEnabled(), 0);
-    EXPECT_EQ(c.channelModeIndex(), 0);
-    EXPECT_EQ(c.sampleRateIndex(), 0);
     EXPECT_EQ(c.vbrQuality(), 4);
     EXPECT_EQ(c.abrBitrate(), 128);
-    EXPECT_EQ(c.cbrBitrate(1), 128);
-    EXPECT_EQ(c.cbrBitrate(0), 80);
     EXPECT_EQ(c.vbrMinBitrate(), 32);
     EXPECT_EQ(c.vbrMaxBitrate(), 320);
-    EXPECT_EQ(c.qualityPresetValue(), 0);
     EXPECT_EQ(c.vbrMethodValue(), 0);
 }
 
@@ -77,23 +58,24 @@ TEST(Converter, DerivedValuesFollowTheSelectedRows) {
     c.setBitrateIndex(0);
     EXPECT_EQ(c.cbrBitrate(1), 32);
     EXPECT_EQ(c.cbrBitrate(0), 8);
-
     // The quality rows are not in value order.
     const int presets[6] = {1, 3, 4, 0, 2, 5};
-    for (int row = 0; row < 6; row++) {
-        c.setQualityIndex(row);
-        EXPECT_EQ(c.qualityPresetValue(), presets[row]) << "row " << row;
-    }
-    for (int row = 1; row < 5; row++) {
-        c.setChannelModeIndex(row);
-        EXPECT_EQ(c.channelModeValue(), row - 1);
-        c.setVbrMethodIndex(row);
-        EXPECT_EQ(c.vbrMethodValue(), row);
-    }
     const int rates[7] = {-1, 48000, 44100, 32000, 24000, 22050, 16000};
-    for (int row = 1; row < 7; row++) {
-        c.setSampleRateIndex(row);
-        EXPECT_EQ(c.outputSampleRate(), rates[row]);
+    for (int row = 0; row < 7; row++) {
+        if (row < 6) {
+            c.setQualityIndex(row);
+            EXPECT_EQ(c.qualityPresetValue(), presets[row]) << "row " << row;
+        }
+        if (row > 0) {
+            c.setSampleRateIndex(row);
+            EXPECT_EQ(c.outputSampleRate(), rates[row]);
+        }
+        if (row > 0 && row < 5) {
+            c.setChannelModeIndex(row);
+            EXPECT_EQ(c.channelModeValue(), row - 1);
+            c.setVbrMethodIndex(row);
+            EXPECT_EQ(c.vbrMethodValue(), row);
+        }
     }
     c.setVbrMinBitrateIndex(0);
     c.setVbrMaxBitrateIndex(11);
@@ -103,117 +85,68 @@ TEST(Converter, DerivedValuesFollowTheSelectedRows) {
 
 TEST(Converter, StringSettersCopyAndLimit) {
     Converter c;
-    c.setDestinationFolder("D:\\Mp3");
-    c.setDestinationFolder(nullptr);
-    EXPECT_STREQ(c.destinationFolder(), "D:\\Mp3");
-
     char folder[MAX_PATH] = "D:\\Mp3";
     c.setDestinationFolder(folder);
     strcpy(folder, "E:\\Other");
+    c.setDestinationFolder(nullptr);
     EXPECT_STREQ(c.destinationFolder(), "D:\\Mp3");
 
     std::string longFolder = "C:\\" + std::string(400, 'x');
     c.setDestinationFolder(longFolder.c_str());
-    EXPECT_EQ(strlen(c.destinationFolder()), (size_t)MAX_PATH - 1);
     EXPECT_EQ(std::string(c.destinationFolder()), longFolder.substr(0, MAX_PATH - 1));
 
     c.setCdDevicePath("\\\\.\\D:");
     EXPECT_STREQ(c.cdDevicePath(), "\\\\.\\D:");
     c.setCdDevicePath("\\\\.\\CdRom0");
-    EXPECT_STREQ(c.cdDevicePath(), "\\\\.\\CdR");
     c.setCdDevicePath(nullptr);
     EXPECT_STREQ(c.cdDevicePath(), "\\\\.\\CdR");
 }
 
-TEST(SourceFileList, AppendKeepsOrderAndLinks) {
+TEST(SourceFileList, AppendRemoveAndClearKeepTheLinks) {
     SourceFileList list;
-    char buffer[MAX_PATH] = "C:\\Son\\a.wav";
+    EXPECT_EQ(list.nodeAt(0), nullptr);
+    char buffer[MAX_PATH] = "a";
     SourceFileNode* a = list.append(buffer);
-    strcpy(buffer, "C:\\Son\\b.wav");
+    strcpy(buffer, "b");
     SourceFileNode* b = list.append(buffer);
-    SourceFileNode* c = list.append("C:\\Son\\café.wav");
+    SourceFileNode* c = list.append("café");
     ASSERT_TRUE(a && b && c);
-    EXPECT_EQ(list.count(), 3u);
-    EXPECT_EQ(paths(list), (Names{"C:\\Son\\a.wav", "C:\\Son\\b.wav", "C:\\Son\\café.wav"}));
-    EXPECT_EQ(pathsBackwards(list), paths(list));
-    EXPECT_EQ(list.first(), a);
-    EXPECT_EQ(list.last(), c);
-    EXPECT_EQ(a->prev, nullptr);
-    EXPECT_EQ(list.next(nullptr), a);
-    EXPECT_EQ(list.next(c), nullptr);
+    expectList(list, {"a", "b", "café"});
+    // nodeAt stops at the last node.
+    EXPECT_EQ(list.nodeAt(0), a);
+    EXPECT_EQ(list.nodeAt(1), b);
+    EXPECT_EQ(list.nodeAt(3), c);
+    EXPECT_EQ(list.nodeAt(0xFFFFFFFFu), c);
 
     SourceFileNode* empty = list.append(nullptr);
     ASSERT_NE(empty, nullptr);
-    char zeros[MAX_PATH] = {};
-    EXPECT_EQ(memcmp(empty->path, zeros, MAX_PATH), 0);
-    EXPECT_EQ(list.count(), 4u);
-    EXPECT_EQ(list.last(), empty);
-    EXPECT_EQ(c->next, empty);
-}
-
-TEST(SourceFileList, NodeAtStopsAtTheLastNode) {
-    SourceFileList list;
-    EXPECT_EQ(list.nodeAt(0), nullptr);
-    EXPECT_EQ(list.nodeAt(5), nullptr);
-    SourceFileNode* a = list.append("a");
-    SourceFileNode* b = list.append("b");
-    SourceFileNode* c = list.append("c");
-    EXPECT_EQ(list.nodeAt(0), a);
-    EXPECT_EQ(list.nodeAt(1), b);
-    EXPECT_EQ(list.nodeAt(2), c);
-    EXPECT_EQ(list.nodeAt(3), c);
-    EXPECT_EQ(list.nodeAt(5), c);
-    EXPECT_EQ(list.nodeAt(0xFFFFFFFFu), c);
-}
-
-TEST(SourceFileList, RemoveRelinksNeighbours) {
-    SourceFileList list;
-    list.append("a");
-    SourceFileNode* b = list.append("b");
-    list.append("c");
+    EXPECT_EQ(std::string(empty->path, MAX_PATH), std::string(MAX_PATH, '\0'));
+    expectList(list, {"a", "b", "café", ""});
     list.append("d");
 
     list.remove(b);
-    EXPECT_EQ(paths(list), (Names{"a", "c", "d"}));
-    EXPECT_EQ(pathsBackwards(list), (Names{"a", "c", "d"}));
-
+    expectList(list, {"a", "café", "", "d"});
     list.remove(list.first());
-    EXPECT_EQ(paths(list), (Names{"c", "d"}));
-    EXPECT_EQ(list.first()->prev, nullptr);
-    EXPECT_EQ(pathsBackwards(list), (Names{"c", "d"}));
-
+    expectList(list, {"café", "", "d"});
     list.remove(list.last());
-    EXPECT_EQ(paths(list), (Names{"c"}));
-    EXPECT_EQ(list.last(), list.first());
-    EXPECT_EQ(list.last()->next, nullptr);
-
+    expectList(list, {"café", ""});
     list.remove(nullptr);
-    EXPECT_EQ(list.count(), 1u);
-
+    list.remove(list.last());
+    expectList(list, {"café"});
     list.remove(list.first());
-    EXPECT_EQ(list.first(), nullptr);
-    EXPECT_EQ(list.last(), nullptr);
-    EXPECT_EQ(list.count(), 0u);
-
+    expectList(list, {});
     list.append("e");
-    EXPECT_EQ(paths(list), (Names{"e"}));
-    EXPECT_EQ(list.first(), list.last());
-}
+    expectList(list, {"e"});
 
-TEST(SourceFileList, ClearEmptiesAndStaysUsable) {
-    SourceFileList list;
     for (int i = 0; i < 50; i++) {
         list.append("x");
     }
     list.clear();
-    EXPECT_EQ(list.count(), 0u);
-    EXPECT_EQ(list.first(), nullptr);
-    EXPECT_EQ(list.last(), nullptr);
+    expectList(list, {});
     list.clear();
     list.append("y");
     list.append("z");
-    EXPECT_EQ(paths(list), (Names{"y", "z"}));
-    EXPECT_EQ(pathsBackwards(list), (Names{"y", "z"}));
+    expectList(list, {"y", "z"});
 }
 
 TEST(TrackList, AppendCopiesValuesInOrder) {
@@ -225,16 +158,14 @@ TEST(TrackList, AppendCopiesValuesInOrder) {
     list.append(nullptr);
     track = 11;
     list.append(&track);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(list.count(), 3u);
     std::vector<int> forward;
     for (TrackNode* node = list.next(nullptr); node; node = list.next(node)) {
         forward.push_back(node->trackIndex);
     }
     EXPECT_EQ(forward, (std::vector<int>{4, 0, 11}));
+    EXPECT_EQ(list.count(), 3u);
     EXPECT_EQ(list.first(), first);
     EXPECT_EQ(list.last()->prev->prev, first);
-    EXPECT_EQ(list.next(list.last()), nullptr);
 
     list.clear();
     EXPECT_EQ(list.count(), 0u);
@@ -244,49 +175,48 @@ TEST(TrackList, AppendCopiesValuesInOrder) {
     EXPECT_EQ(list.first()->trackIndex, 11);
 }
 
-static std::string outputPath(const Converter& c, const char* source, int* result = nullptr) {
+// The name built for `source`; `ok` gets the result.
+static std::string outputPath(const Converter& c, const std::string& source, int* ok) {
     char out[MAX_PATH];
     memset(out, '#', sizeof(out));
-    int ok = c.buildOutputPath(out, source);
-    if (result) {
-        *result = ok;
-    }
+    *ok = c.buildOutputPath(out, source.c_str());
     return std::string(out, strnlen(out, MAX_PATH));
 }
 
 TEST(BuildOutputPath, NamesTheMp3FileBesideOrInTheDestination) {
-    Converter c;
-    c.setDestinationFolder("D:\\Mp3");
-    int ok = 0;
-    EXPECT_EQ(outputPath(c, "C:\\Son\\a.wav", &ok), "C:\\Son\\a.mp3");
-    EXPECT_EQ(ok, 1);
-    EXPECT_EQ(outputPath(c, "C:\\Son\\concert.live.wav"), "C:\\Son\\concert.live.mp3");
-    EXPECT_EQ(outputPath(c, "C:\\Son\\prise"), "C:\\Son\\prise.mp3");
-    // Only the last component's dot counts.
-    EXPECT_EQ(outputPath(c, "C:\\Son.d\\prise"), "C:\\Son.d\\prise.mp3");
-    EXPECT_EQ(outputPath(c, "C:\\Son\\A.WAV"), "C:\\Son\\A.mp3");
+    struct Case {
+        int beside, kind;
+        const char* folder;
+        const char* source;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {1, 0, "D:\\Mp3", "C:\\Son\\a.wav", "C:\\Son\\a.mp3"},
+        {1, 0, "D:\\Mp3", "C:\\Son\\concert.live.wav", "C:\\Son\\concert.live.mp3"},
+        {1, 0, "D:\\Mp3", "C:\\Son\\prise", "C:\\Son\\prise.mp3"},
+        // Only the last component's dot counts.
+        {1, 0, "D:\\Mp3", "C:\\Son.d\\prise", "C:\\Son.d\\prise.mp3"},
+        {1, 0, "D:\\Mp3", "C:\\Son\\A.WAV", "C:\\Son\\A.mp3"},
+        {0, 0, "D:\\Mp3", "C:\\Son\\concert.live.wav", "D:\\Mp3\\concert.live.mp3"},
+        {0, 0, "D:\\Mp3", "C:\\Son.d\\prise", "D:\\Mp3\\prise.mp3"},
+        {0, 0, "D:\\Mp3", "C:\\Son\\caf\xE9.wav", "D:\\Mp3\\caf\xE9.mp3"},
+        {0, 0, "D:\\Mp3\\", "C:\\Son\\a.wav", "D:\\Mp3\\a.mp3"},
+        {0, 0, "E:\\", "C:\\Son\\a.wav", "E:\\a.mp3"},
+        // CD tracks always go to the destination folder.
+        {1, 1, "D:\\Mp3", "Piste3.mp3", "D:\\Mp3\\Piste3.mp3"},
+        {1, 1, "D:\\Mp3", "C:\\Son\\a.wav", "D:\\Mp3\\a.mp3"},
+    };
+    for (const Case& k : cases) {
+        Converter c;
+        c.setSaveBesideSource(k.beside);
+        c.setSourceKind(k.kind);
+        c.setDestinationFolder(k.folder);
+        int ok = 0;
+        EXPECT_EQ(outputPath(c, k.source, &ok), k.expected);
+        EXPECT_EQ(ok, 1) << k.source;
+    }
 
-    c.setSaveBesideSource(0);
-    EXPECT_EQ(outputPath(c, "C:\\Son\\a.wav", &ok), "D:\\Mp3\\a.mp3");
-    EXPECT_EQ(ok, 1);
-    EXPECT_EQ(outputPath(c, "C:\\Son\\concert.live.wav"), "D:\\Mp3\\concert.live.mp3");
-    EXPECT_EQ(outputPath(c, "C:\\Son.d\\prise"), "D:\\Mp3\\prise.mp3");
-    EXPECT_EQ(outputPath(c, "C:\\Son\\caf\xE9.wav"), "D:\\Mp3\\caf\xE9.mp3");
-    c.setDestinationFolder("D:\\Mp3\\");
-    EXPECT_EQ(outputPath(c, "C:\\Son\\a.wav"), "D:\\Mp3\\a.mp3");
-    c.setDestinationFolder("E:\\");
-    EXPECT_EQ(outputPath(c, "C:\\Son\\a.wav"), "E:\\a.mp3");
-
-    // CD tracks always go to the destination folder.
-    c.setDestinationFolder("D:\\Mp3");
-    c.setSourceKind(1);
-    c.setSaveBesideSource(1);
-    EXPECT_EQ(outputPath(c, "Piste3.mp3", &ok), "D:\\Mp3\\Piste3.mp3");
-    EXPECT_EQ(ok, 1);
-    EXPECT_EQ(outputPath(c, "C:\\Son\\a.wav"), "D:\\Mp3\\a.mp3");
-}
-
-TEST(BuildOutputPath, NullArgumentsChangeNothing) {
+    // Null arguments change nothing.
     Converter c;
     char out[MAX_PATH] = "unchanged";
     EXPECT_EQ(c.buildOutputPath(out, nullptr), 0);
@@ -299,36 +229,27 @@ TEST(BuildOutputPath, RefusesAPathThatWouldNotFit) {
     int ok = -1;
     // Beside the source: 255 characters plus ".mp3" is the longest that fits.
     std::string stem = "C:\\" + std::string(252, 'a');
-    ASSERT_EQ(stem.size(), 255u);
-    EXPECT_EQ(outputPath(c, stem.c_str(), &ok), stem + ".mp3");
+    EXPECT_EQ(outputPath(c, stem, &ok), stem + ".mp3");
     EXPECT_EQ(ok, 1);
-    std::string wav = stem + ".wav";
-    EXPECT_EQ(outputPath(c, wav.c_str(), &ok), stem + ".mp3");
+    EXPECT_EQ(outputPath(c, stem + ".wav", &ok), stem + ".mp3");
     EXPECT_EQ(ok, 1);
-    std::string longer = stem + "b";
-    EXPECT_EQ(outputPath(c, longer.c_str(), &ok), "");
-    EXPECT_EQ(ok, 0);
-    // A source path longer than a path buffer is refused, not cut, even when
-    // its first 259 characters would make a name.
-    std::string huge = "C:\\" + std::string(300, 'a') + ".wav";
-    EXPECT_EQ(outputPath(c, huge.c_str(), &ok), "");
-    EXPECT_EQ(ok, 0);
-    std::string cutAtADot = "C:\\" + std::string(252, 'a') + ".wav\\b.wav";
-    EXPECT_EQ(outputPath(c, cutAtADot.c_str(), &ok), "");
-    EXPECT_EQ(ok, 0);
+    // Longer, or a source longer than a path buffer whose first 259
+    // characters would make a name: refused, not cut.
+    for (const std::string& source :
+         {stem + "b", "C:\\" + std::string(300, 'a') + ".wav", stem + ".wav\\b.wav"}) {
+        EXPECT_EQ(outputPath(c, source, &ok), "");
+        EXPECT_EQ(ok, 0) << source.size();
+    }
 
     // In the destination folder: folder, backslash, name and ".mp3".
     c.setSaveBesideSource(0);
     std::string folder = "D:\\" + std::string(200, 'd');
     c.setDestinationFolder(folder.c_str());
     std::string name(51, 'n');
-    ASSERT_EQ(folder.size() + 1 + name.size() + 4, 259u);
-    EXPECT_EQ(outputPath(c, ("C:\\Son\\" + name + ".wav").c_str(), &ok),
-              folder + "\\" + name + ".mp3");
+    EXPECT_EQ(outputPath(c, "C:\\Son\\" + name + ".wav", &ok), folder + "\\" + name + ".mp3");
     EXPECT_EQ(ok, 1);
-    EXPECT_EQ(outputPath(c, ("C:\\Son\\" + name + "n.wav").c_str(), &ok), "");
-    EXPECT_EQ(ok, 0);
-    std::string longName(120, 'n');
-    EXPECT_EQ(outputPath(c, ("C:\\Son\\" + longName + ".wav").c_str(), &ok), "");
-    EXPECT_EQ(ok, 0);
+    for (const std::string& longer : {name + "n", std::string(120, 'n')}) {
+        EXPECT_EQ(outputPath(c, "C:\\Son\\" + longer + ".wav", &ok), "");
+        EXPECT_EQ(ok, 0);
+    }
 }

@@ -2,119 +2,68 @@
 
 #include <string.h>
 
+#include <map>
 #include <string>
 
 #include "core/Converter.h"
 #include "tests/WavTestFiles.h"
 
-// What each field of the 331-byte record should hold, laid out below at the
-// library's documented offsets rather than through the BE_CONFIG struct.
-struct Fields {
-    uint32_t sampleRate = 44100;
-    uint32_t reSampleRate = 0;
-    int32_t mode = 1;
-    uint32_t bitrate = 128;
-    uint32_t maxBitrate = 0;
-    int32_t preset = 0;
-    uint32_t mpegVersion = 1;
-    uint32_t privateBit = 0;
-    uint32_t copyrightBit = 0;
-    uint32_t originalBit = 1;
-    uint32_t enableVbr = 0;
-    int32_t vbrQuality = 0;
-    uint32_t abrBps = 0;
-    int32_t vbrMethod = -1;
+// The 331-byte record is checked at the library's documented offsets rather
+// than through the BE_CONFIG struct.
+enum Offset {
+    Rate = 12, Resample = 16, Mode = 20, Bitrate = 24, MaxBitrate = 28, Preset = 32, Mpeg = 36,
+    Private = 48, Copyright = 56, Original = 60, Vbr = 68, VbrQuality = 72, AbrBps = 76,
+    VbrMethod = 80,
 };
+typedef std::map<int, uint32_t> Fields;
 
-static Bytes expectedRecord(const Fields& f) {
-    Bytes b(331, 0);
-    auto set = [&b](size_t offset, uint32_t v) {
-        for (int i = 0; i < 4; i++) {
-            b[offset + i] = (uint8_t)(v >> (8 * i));
-        }
-    };
-    set(0, 256);
-    set(4, 1);
-    set(8, 331);
-    set(12, f.sampleRate);
-    set(16, f.reSampleRate);
-    set(20, (uint32_t)f.mode);
-    set(24, f.bitrate);
-    set(28, f.maxBitrate);
-    set(32, (uint32_t)f.preset);
-    set(36, f.mpegVersion);
-    set(48, f.privateBit);
-    set(56, f.copyrightBit);
-    set(60, f.originalBit);
-    set(68, f.enableVbr);
-    set(72, (uint32_t)f.vbrQuality);
-    set(76, f.abrBps);
-    set(80, (uint32_t)f.vbrMethod);
-    return b;
-}
-
-// Lists the bytes that differ, by offset, or returns an empty string.
-static std::string recordDifferences(const BE_CONFIG& config, const Fields& fields) {
-    Bytes expected = expectedRecord(fields);
+// Lists the bytes that differ from the default record with `changes`, or
+// returns an empty string.
+static std::string differences(const BE_CONFIG& config, const Fields& changes = {}) {
+    Fields fields = {{0, 256},  {4, 1},        {8, 331},      {Rate, 44100},
+                     {Mode, 1}, {Bitrate, 128}, {Mpeg, 1},    {Original, 1},
+                     {VbrMethod, (uint32_t)-1}};
+    for (const auto& change : changes) {
+        fields[change.first] = change.second;
+    }
+    Bytes expected(331, 0);
+    for (const auto& field : fields) {
+        poke32(expected, field.first, field.second);
+    }
     const uint8_t* actual = (const uint8_t*)&config;
     std::string diff;
     for (size_t i = 0; i < expected.size(); i++) {
         if (actual[i] != expected[i]) {
-            char line[64];
-            wsprintfA(line, "byte %u: %u, expected %u; ", (unsigned)i, actual[i], expected[i]);
-            diff += line;
+            diff += "byte " + std::to_string(i) + ": " + std::to_string(actual[i]) +
+                    ", expected " + std::to_string(expected[i]) + "; ";
         }
     }
     return diff;
 }
 
-// Prepares a record for one sample file (or for CD audio when name is null),
-// over a record and a data size filled with garbage first.
-struct Prepared {
-    int result;
-    BE_CONFIG config;
-    DWORD dataSize;
-    DWORD position;
-    WavStatus status;
-};
-
-static Prepared prepare(Converter& c, const char* name) {
-    Prepared p;
-    memset(&p.config, 0xCD, sizeof(p.config));
-    p.dataSize = 0xDEADBEEF;
-    p.position = 0;
-    p.status = WavReadFailed;
-    HANDLE file = nullptr;
-    if (name) {
-        file = openForReading(testDataPath(name));
-        EXPECT_NE(file, INVALID_HANDLE_VALUE) << name;
-    }
-    p.result = c.prepareEncoderConfig(&p.config, &p.dataSize, file, &p.status);
-    if (file) {
-        p.position = filePosition(file);
-        CloseHandle(file);
-    }
-    return p;
+static Prepared prepareFile(Converter& c, const char* name) {
+    return prepare(c, testDataPath(name));
 }
 
 TEST(EncoderConfig, DefaultsWithAStereoFileAndWithCdAudio) {
     Converter c;
-    Prepared p = prepare(c, "sox-s16-stereo-44100.wav");
+    Prepared p = prepareFile(c, "sox-s16-stereo-44100.wav");
     EXPECT_EQ(p.result, 1);
     EXPECT_EQ(p.status, WavUsable);
-    EXPECT_EQ(recordDifferences(p.config, Fields()), "");
+    EXPECT_EQ(differences(p.config), "");
     EXPECT_EQ(p.dataSize, 17640u);
     EXPECT_EQ(p.position, 44u);
     EXPECT_EQ(c.convertChannels(), 0);
     EXPECT_EQ(c.eightBitInput(), 0);
 
+    // No file is CD audio; the data size is left alone.
     for (HANDLE none : {(HANDLE) nullptr, INVALID_HANDLE_VALUE}) {
         BE_CONFIG config;
         memset(&config, 0xCD, sizeof(config));
         DWORD dataSize = 12345;
         WavStatus status = WavReadFailed;
         EXPECT_EQ(c.prepareEncoderConfig(&config, &dataSize, none, &status), 1);
-        EXPECT_EQ(recordDifferences(config, Fields()), "");
+        EXPECT_EQ(differences(config), "");
         EXPECT_EQ(status, WavUsable);
         EXPECT_EQ(dataSize, 12345u);
         BE_CONFIG withoutSize;
@@ -123,37 +72,27 @@ TEST(EncoderConfig, DefaultsWithAStereoFileAndWithCdAudio) {
     }
 
     // An 18-byte format chunk gives the same record, from byte 46.
-    p = prepare(c, "s16-stereo-44100-fmt18.wav");
-    EXPECT_EQ(recordDifferences(p.config, Fields()), "");
+    p = prepareFile(c, "s16-stereo-44100-fmt18.wav");
+    EXPECT_EQ(differences(p.config), "");
     EXPECT_EQ(p.position, 46u);
     EXPECT_EQ(p.dataSize, 17640u);
 }
 
 TEST(EncoderConfig, AutoModeFollowsTheInput) {
     Converter c;
-    Prepared p = prepare(c, "sox-s16-mono-22050.wav");
-    Fields mono;
-    mono.sampleRate = 22050;
-    mono.mode = 3;
-    mono.mpegVersion = 0;
-    mono.bitrate = 80;
-    EXPECT_EQ(recordDifferences(p.config, mono), "");
+    Prepared p = prepareFile(c, "sox-s16-mono-22050.wav");
+    EXPECT_EQ(differences(p.config, {{Rate, 22050}, {Mode, 3}, {Mpeg, 0}, {Bitrate, 80}}), "");
     EXPECT_EQ(c.convertChannels(), 0);
     EXPECT_EQ(c.eightBitInput(), 0);
 
-    p = prepare(c, "sox-u8-mono-8000.wav");
-    Fields eightBit;
-    eightBit.sampleRate = 8000;
-    eightBit.mode = 3;
-    eightBit.mpegVersion = 0;
-    eightBit.bitrate = 80;
-    EXPECT_EQ(recordDifferences(p.config, eightBit), "");
+    p = prepareFile(c, "sox-u8-mono-8000.wav");
+    EXPECT_EQ(differences(p.config, {{Rate, 8000}, {Mode, 3}, {Mpeg, 0}, {Bitrate, 80}}), "");
     EXPECT_EQ(c.eightBitInput(), 1);
     EXPECT_EQ(p.dataSize, 4410u);
 
     // The flags belong to one input: the next file starts again from 0.
-    p = prepare(c, "ffmpeg-s16-stereo-44100-list.wav");
-    EXPECT_EQ(recordDifferences(p.config, Fields()), "");
+    p = prepareFile(c, "ffmpeg-s16-stereo-44100-list.wav");
+    EXPECT_EQ(differences(p.config), "");
     EXPECT_EQ(c.eightBitInput(), 0);
     EXPECT_EQ(p.position, 78u);
 }
@@ -161,26 +100,23 @@ TEST(EncoderConfig, AutoModeFollowsTheInput) {
 TEST(EncoderConfig, ChosenChannelModeAgainstTheInput) {
     struct Case {
         int modeIndex;
-        const char* file;
-        int mode;
-        int convert;
+        const char* file;  // null: CD audio
+        int mode, convert;
     };
     const Case cases[] = {
-        {1, "sox-s16-mono-22050.wav", 0, 1},     {2, "sox-s16-mono-22050.wav", 1, 1},
-        {3, "sox-s16-mono-22050.wav", 2, 1},     {4, "sox-s16-mono-22050.wav", 3, 0},
-        {1, "sox-s16-stereo-44100.wav", 0, 0},   {2, "sox-s16-stereo-44100.wav", 1, 0},
-        {3, "sox-s16-stereo-44100.wav", 2, 0},   {4, "sox-s16-stereo-44100.wav", 3, 1},
-        {4, "sox-u8-stereo-11025.wav", 3, 1},    {1, "sox-u8-mono-8000.wav", 0, 1},
-        {0, "sox-u8-stereo-11025.wav", 1, 0},    {4, nullptr, 3, 1},
-        {2, nullptr, 1, 0},
+        {1, "sox-s16-mono-22050.wav", 0, 1},   {2, "sox-s16-mono-22050.wav", 1, 1},
+        {3, "sox-s16-mono-22050.wav", 2, 1},   {4, "sox-s16-mono-22050.wav", 3, 0},
+        {1, "sox-s16-stereo-44100.wav", 0, 0}, {4, "sox-s16-stereo-44100.wav", 3, 1},
+        {4, "sox-u8-stereo-11025.wav", 3, 1},  {0, "sox-u8-stereo-11025.wav", 1, 0},
+        {4, nullptr, 3, 1},                    {2, nullptr, 1, 0},
     };
     for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.modeIndex) + " " + (k.file ? k.file : "CD"));
         Converter c;
         c.setChannelModeIndex(k.modeIndex);
-        Prepared p = prepare(c, k.file);
-        EXPECT_EQ(p.config.nMode, k.mode) << k.modeIndex << " " << (k.file ? k.file : "CD");
-        EXPECT_EQ(c.convertChannels(), k.convert)
-            << k.modeIndex << " " << (k.file ? k.file : "CD");
+        Prepared p = prepare(c, k.file ? testDataPath(k.file) : "");
+        EXPECT_EQ(p.config.nMode, k.mode);
+        EXPECT_EQ(c.convertChannels(), k.convert);
     }
 }
 
@@ -188,58 +124,31 @@ TEST(EncoderConfig, OutputRateDecidesResamplingAndMpegVersion) {
     Converter c;
     // Choosing the input's own rate does not resample.
     c.setSampleRateIndex(2);
-    Prepared p = prepare(c, "sox-s16-stereo-44100.wav");
-    EXPECT_EQ(recordDifferences(p.config, Fields()), "");
-
+    EXPECT_EQ(differences(prepareFile(c, "sox-s16-stereo-44100.wav").config), "");
     c.setSampleRateIndex(1);
-    p = prepare(c, "sox-s16-stereo-44100.wav");
-    Fields up;
-    up.reSampleRate = 48000;
-    EXPECT_EQ(recordDifferences(p.config, up), "");
-
+    EXPECT_EQ(differences(prepareFile(c, "sox-s16-stereo-44100.wav").config,
+                          {{Resample, 48000}}), "");
     c.setBitrateIndex(13);
     c.setSampleRateIndex(3);
-    p = prepare(c, "sox-s16-stereo-44100.wav");
-    Fields at32k;
-    at32k.reSampleRate = 32000;
-    at32k.bitrate = 320;
-    EXPECT_EQ(recordDifferences(p.config, at32k), "");
-
+    EXPECT_EQ(differences(prepareFile(c, "sox-s16-stereo-44100.wav").config,
+                          {{Resample, 32000}, {Bitrate, 320}}), "");
     c.setSampleRateIndex(4);
-    p = prepare(c, "sox-s16-stereo-44100.wav");
-    Fields at24k;
-    at24k.reSampleRate = 24000;
-    at24k.mpegVersion = 0;
-    at24k.bitrate = 160;
-    EXPECT_EQ(recordDifferences(p.config, at24k), "");
-
+    EXPECT_EQ(differences(prepareFile(c, "sox-s16-stereo-44100.wav").config,
+                          {{Resample, 24000}, {Mpeg, 0}, {Bitrate, 160}}), "");
     // A 22050 Hz input raised to 44100 Hz is MPEG-1.
     c.setSampleRateIndex(2);
-    p = prepare(c, "sox-s16-mono-22050.wav");
-    Fields raised;
-    raised.sampleRate = 22050;
-    raised.reSampleRate = 44100;
-    raised.mode = 3;
-    raised.bitrate = 320;
-    EXPECT_EQ(recordDifferences(p.config, raised), "");
+    EXPECT_EQ(differences(prepareFile(c, "sox-s16-mono-22050.wav").config,
+                          {{Rate, 22050}, {Resample, 44100}, {Mode, 3}, {Bitrate, 320}}), "");
 
     // Auto keeps the input's rate: 32000 Hz is MPEG-1, 31999 Hz MPEG-2.
     c.setSampleRateIndex(0);
-    p = prepare(c, "ffmpeg-u8-mono-32000-list.wav");
-    EXPECT_EQ(p.config.dwSampleRate, 32000u);
-    EXPECT_EQ(p.config.dwReSampleRate, 0u);
-    EXPECT_EQ(p.config.dwMpegVersion, 1u);
-    EXPECT_EQ(p.config.dwBitrate, 320u);
-
-    ScratchFolder scratch;
-    std::string path = scratch.write("31999.wav", canonicalWav(1, 31999, 16, Bytes(100)));
-    HANDLE file = openForReading(path);
-    BE_CONFIG config;
-    ASSERT_EQ(c.prepareEncoderConfig(&config, nullptr, file), 1);
-    EXPECT_EQ(filePosition(file), 44u);
-    CloseHandle(file);
-    EXPECT_EQ(config.dwMpegVersion, 0u);
-    EXPECT_EQ(config.dwBitrate, 160u);
+    Prepared p = prepareFile(c, "ffmpeg-u8-mono-32000-list.wav");
+    EXPECT_EQ(differences(p.config, {{Rate, 32000}, {Mode, 3}, {Bitrate, 320}}), "");
+    TempFolder folder;
+    p = prepare(c, writeBytes(folder, "31999.wav", canonicalWav(1, 31999, 16, Bytes(100))));
+    EXPECT_EQ(p.result, 1);
+    EXPECT_EQ(p.position, 44u);
+    EXPECT_EQ(differences(p.config, {{Rate, 31999}, {Mode, 3}, {Mpeg, 0}, {Bitrate, 160}}), "");
 }
 
 TEST(EncoderConfig, VariableBitrateFields) {
@@ -248,34 +157,21 @@ TEST(EncoderConfig, VariableBitrateFields) {
     c.setVbrMethodIndex(4);
     c.setAbrBitrate(200);
     c.setVbrQuality(7);
-    Prepared p = prepare(c, "sox-s16-stereo-44100.wav");
-    Fields abr;
-    abr.enableVbr = 1;
-    abr.bitrate = 32;
-    abr.maxBitrate = 320;
-    abr.vbrMethod = 4;
-    abr.abrBps = 200000;
-    EXPECT_EQ(recordDifferences(p.config, abr), "");
+    Prepared p = prepareFile(c, "sox-s16-stereo-44100.wav");
+    EXPECT_EQ(differences(p.config, {{Vbr, 1}, {Bitrate, 32}, {MaxBitrate, 320},
+                                     {VbrMethod, 4}, {AbrBps, 200000}}), "");
 
     c.setVbrMethodIndex(2);
     c.setVbrMinBitrateIndex(0);
     c.setVbrMaxBitrateIndex(11);
     c.setQualityIndex(5);
-    p = prepare(c, "sox-s16-mono-22050.wav");
-    Fields vbrNew;
-    vbrNew.sampleRate = 22050;
-    vbrNew.mode = 3;
-    vbrNew.mpegVersion = 0;
-    vbrNew.enableVbr = 1;
-    vbrNew.bitrate = 8;
-    vbrNew.maxBitrate = 128;
-    vbrNew.vbrMethod = 2;
-    vbrNew.vbrQuality = 7;
-    vbrNew.preset = 5;
-    EXPECT_EQ(recordDifferences(p.config, vbrNew), "");
+    p = prepareFile(c, "sox-s16-mono-22050.wav");
+    EXPECT_EQ(differences(p.config, {{Rate, 22050}, {Mode, 3}, {Mpeg, 0}, {Vbr, 1},
+                                     {Bitrate, 8}, {MaxBitrate, 128}, {VbrMethod, 2},
+                                     {VbrQuality, 7}, {Preset, 5}}), "");
 
     c.setVbrMethodIndex(0);
-    p = prepare(c, nullptr);
+    p = prepare(c, "");
     EXPECT_EQ(p.config.nVbrMethod, 0);
     EXPECT_EQ(p.config.nVBRQuality, 7);
     EXPECT_EQ(p.config.dwVbrAbr_bps, 0u);
@@ -288,32 +184,25 @@ TEST(EncoderConfig, HeaderBitsAndPreset) {
     c.setOriginalBit(0);
     c.setQualityIndex(0);
     c.setBitrateIndex(0);
-    Prepared p = prepare(c, "ffmpeg-s16-stereo-96000-extensible.wav");
-    Fields f;
-    f.sampleRate = 96000;
-    f.privateBit = 1;
-    f.copyrightBit = 1;
-    f.originalBit = 0;
-    f.preset = 1;
-    f.bitrate = 32;
-    EXPECT_EQ(recordDifferences(p.config, f), "");
-    EXPECT_EQ(p.position, 94u + 8u);
+    Prepared p = prepareFile(c, "ffmpeg-s16-stereo-96000-extensible.wav");
+    EXPECT_EQ(differences(p.config, {{Rate, 96000}, {Private, 1}, {Copyright, 1},
+                                     {Original, 0}, {Preset, 1}, {Bitrate, 32}}), "");
+    EXPECT_EQ(p.position, 102u);
     EXPECT_EQ(p.dataSize, 17640u);
 }
 
 TEST(EncoderConfig, UnusableFileOrNullRecord) {
     Converter c;
-    Prepared p = prepare(c, "sox-u8-mono-8000.wav");
+    prepareFile(c, "sox-u8-mono-8000.wav");
     ASSERT_EQ(c.eightBitInput(), 1);
-
-    p = prepare(c, "sox-s24-stereo-44100.wav");
+    Prepared p = prepareFile(c, "sox-s24-stereo-44100.wav");
     EXPECT_EQ(p.result, 0);
     EXPECT_EQ(p.status, WavBadSampleSize);
     EXPECT_EQ(p.dataSize, 0u);
     EXPECT_EQ(c.eightBitInput(), 0);
 
     c.setChannelModeIndex(1);
-    prepare(c, "sox-u8-mono-8000.wav");
+    prepareFile(c, "sox-u8-mono-8000.wav");
     ASSERT_EQ(c.convertChannels(), 1);
     ASSERT_EQ(c.eightBitInput(), 1);
 
@@ -329,7 +218,7 @@ TEST(EncoderConfig, UnusableFileOrNullRecord) {
     EXPECT_EQ(c.convertChannels(), 1);
     EXPECT_EQ(c.eightBitInput(), 1);
 
-    p = prepare(c, "ffmpeg-f32-stereo-44100.wav");
+    p = prepareFile(c, "ffmpeg-f32-stereo-44100.wav");
     EXPECT_EQ(p.result, 0);
     EXPECT_EQ(p.status, WavNotPcm);
     EXPECT_EQ(c.convertChannels(), 0);

@@ -1,5 +1,5 @@
-// Helpers for the core's tests: WAV files built byte by byte, a scratch
-// folder under the temporary path, and the committed sample files.
+// Helpers for the core's tests: WAV files built byte by byte, files on disk,
+// the committed sample files and the header step of the WAV job.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Converter.h"
 #include "tests/support/Files.h"
 
 typedef std::vector<uint8_t> Bytes;
@@ -24,25 +25,24 @@ inline void put32(Bytes& b, uint32_t v) {
     put16(b, v >> 16);
 }
 
-inline void putTag(Bytes& b, const char* tag) {
-    b.insert(b.end(), tag, tag + 4);
+inline void poke32(Bytes& b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++) {
+        b[at + i] = (uint8_t)(v >> (8 * i));
+    }
 }
 
-// One chunk with its declared size; the pad byte follows an odd body.
-inline void putChunk(Bytes& b, const char* tag, const Bytes& body, uint32_t declared) {
-    putTag(b, tag);
-    put32(b, declared);
+// One chunk, declaring its body's size unless told otherwise; an odd body
+// gets its pad byte.
+inline void putChunk(Bytes& b, const char* tag, const Bytes& body, int64_t declared = -1) {
+    b.insert(b.end(), tag, tag + 4);
+    put32(b, declared < 0 ? (uint32_t)body.size() : (uint32_t)declared);
     b.insert(b.end(), body.begin(), body.end());
     if (body.size() & 1) {
         b.push_back(0);
     }
 }
 
-inline void putChunk(Bytes& b, const char* tag, const Bytes& body) {
-    putChunk(b, tag, body, (uint32_t)body.size());
-}
-
-// The 16 bytes of a PCM format description, tag through bits per sample.
+// The 16 bytes of a PCM format description.
 inline Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
     Bytes b;
     uint16_t align = (uint16_t)(channels * (bits / 8));
@@ -55,7 +55,7 @@ inline Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t
     return b;
 }
 
-// An extensible format chunk body (40 bytes) with the given sub-format tag.
+// An extensible format body (40 bytes) with the given sub-format tag.
 inline Bytes extensibleBody(uint16_t subTag, uint16_t channels, uint32_t rate, uint16_t bits) {
     static const uint8_t guidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                          0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
@@ -68,27 +68,25 @@ inline Bytes extensibleBody(uint16_t subTag, uint16_t channels, uint32_t rate, u
     return b;
 }
 
-// "RIFF", the size of what follows, "WAVE", then the chunks.
 inline Bytes riffWave(const Bytes& chunks) {
-    Bytes b;
-    putTag(b, "RIFF");
+    Bytes b = {'R', 'I', 'F', 'F'};
     put32(b, (uint32_t)(chunks.size() + 4));
-    putTag(b, "WAVE");
+    b.insert(b.end(), {'W', 'A', 'V', 'E'});
     b.insert(b.end(), chunks.begin(), chunks.end());
     return b;
 }
 
-// The canonical layout: format chunk of 16 (or 18) bytes, data right after.
-inline Bytes canonicalWav(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data,
-                          uint32_t formatSize = 16) {
+// A format chunk and a data chunk.
+inline Bytes wavOf(const Bytes& format, const Bytes& data) {
     Bytes chunks;
-    Bytes format = formatBody(1, channels, rate, bits);
-    if (formatSize == 18) {
-        put16(format, 0);
-    }
     putChunk(chunks, "fmt ", format);
     putChunk(chunks, "data", data);
     return riffWave(chunks);
+}
+
+// The canonical layout: 16-byte format chunk, data from byte 44.
+inline Bytes canonicalWav(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
+    return wavOf(formatBody(1, channels, rate, bits), data);
 }
 
 // Deterministic bytes that differ from one position to the next.
@@ -111,6 +109,12 @@ inline Bytes readWholeFile(const std::string& path) {
     return Bytes(bytes.begin(), bytes.end());
 }
 
+inline std::string writeBytes(const TempFolder& folder, const char* name, const Bytes& bytes) {
+    std::string path = folder.file(name);
+    writeFileContents(path, std::string(bytes.begin(), bytes.end()));
+    return path;
+}
+
 inline HANDLE openForReading(const std::string& path) {
     return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -120,15 +124,28 @@ inline DWORD filePosition(HANDLE file) {
     return SetFilePointer(file, 0, nullptr, FILE_CURRENT);
 }
 
-// A folder of its own under the temporary path, removed with its files.
-class ScratchFolder {
-public:
-    std::string write(const char* name, const Bytes& bytes) {
-        std::string path = folder.file(name);
-        writeFileContents(path, std::string(bytes.begin(), bytes.end()));
-        return fileContents(path).size() == bytes.size() ? path : std::string();
-    }
-
-private:
-    TempFolder folder;
+// What prepareEncoderConfig makes of a file (of CD audio for an empty path),
+// over a record and a data size filled with garbage first.
+struct Prepared {
+    int result = -1;  // -1: the file did not open
+    BE_CONFIG config;
+    DWORD dataSize = 0xDEADBEEF;
+    DWORD position = 0;
+    WavStatus status = WavReadFailed;
 };
+
+// Leaves the file open in *kept when asked, else closes it.
+inline Prepared prepare(Converter& c, const std::string& path, HANDLE* kept = nullptr) {
+    Prepared p;
+    memset(&p.config, 0xCD, sizeof(p.config));
+    HANDLE file = path.empty() ? nullptr : openForReading(path);
+    if (file == INVALID_HANDLE_VALUE) {
+        return p;
+    }
+    p.result = c.prepareEncoderConfig(&p.config, &p.dataSize, file, &p.status);
+    if (file) {
+        p.position = filePosition(file);
+        kept ? (void)(*kept = file) : (void)CloseHandle(file);
+    }
+    return p;
+}
