@@ -103,38 +103,39 @@ void JobFrame::declined() {
 }
 
 void JobFrame::end() {
-    WPARAM outcome = JobCancelled;
+    // The outcome is read from the report before the flag is lowered: once
+    // it is, a new job may start and clear the report.
+    WPARAM outcome = lastJobReport().failureCount() ? JobCompletedWithFailures : JobCompleted;
     if (c->jobRunning()) {
         c->setJobRunning(0);
-        outcome = lastJobReport().failureCount() ? JobCompletedWithFailures : JobCompleted;
+    } else {
+        outcome = JobCancelled;
     }
     PostMessageA(c->ownerWindow(), c->jobDoneMessage(), outcome, 0);
 }
 
 int openPendingOutput(PendingOutput* output, const char* finalPath) {
     output->file = INVALID_HANDLE_VALUE;
-    output->tempPath[0] = '\0';
     lstrcpynA(output->finalPath, finalPath, MAX_PATH);
-    char folder[MAX_PATH];
-    lstrcpynA(folder, finalPath, MAX_PATH);
-    PathRemoveFileSpecA(folder);
-    if (!folder[0]) {
-        lstrcpyA(folder, ".");
+    // The temporary file lies beside the output, so that the final move is a
+    // rename on the same volume, and its name is no longer than the output's:
+    // whatever path fits, fits both. CREATE_NEW never takes a file over.
+    lstrcpyA(output->tempPath, output->finalPath);
+    char* extension = PathFindExtensionA(output->tempPath);
+    int room = (int)(output->tempPath + MAX_PATH - 1 - extension);
+    for (int attempt = 0; attempt < 10 && room >= 4; attempt++) {
+        wsprintfA(extension, attempt ? ".~c%i" : ".~cb", attempt);
+        output->file = CreateFileA(output->tempPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (output->file != INVALID_HANDLE_VALUE) {
+            return 1;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) {
+            break;
+        }
     }
-    // The temporary file lies in the output's own folder, so that the final
-    // move is a rename on the same volume.
-    if (!GetTempFileNameA(folder, "cbr", 0, output->tempPath)) {
-        output->tempPath[0] = '\0';
-        return 0;
-    }
-    output->file = CreateFileA(output->tempPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (output->file == INVALID_HANDLE_VALUE) {
-        DeleteFileA(output->tempPath);
-        output->tempPath[0] = '\0';
-        return 0;
-    }
-    return 1;
+    output->tempPath[0] = '\0';
+    return 0;
 }
 
 int commitPendingOutput(PendingOutput* output) {
