@@ -57,12 +57,14 @@ void convertTrack(JobFrame& frame, HANDLE drive, const CDROM_TOC* toc, int k,
     }
 
     PendingOutput output;
-    if (!openPendingOutput(&output, outputPath)) {
-        frame.fail(name, FailOutputCreate, GetLastError());
+    int opened = openPendingOutput(&output, outputPath);
+    DWORD error = GetLastError();
+    frame.setEntryRange(audio.bytesRead / 4 * 5);
+    if (!opened) {
+        frame.fail(name, FailOutputCreate, error);
         releaseTrackAudio(&audio);
         return;
     }
-    frame.setEntryRange(audio.bytesRead / 4 * 5);
     // The encoding phase fills the other four fifths of the track's share.
     BE_CONFIG config;
     c->prepareEncoderConfig(&config, nullptr, nullptr);
