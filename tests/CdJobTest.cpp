@@ -17,9 +17,11 @@
 
 namespace {
 
+typedef std::vector<std::string> Strings;
+
 struct Stream {
     DWORD samplesPerChunk = 0;
-    std::vector<RecordedCall> encodes;
+    std::vector<DWORD> checksums;
     DWORD outBytes = 0;
     bool flushed = false;
     bool closed = false;
@@ -40,21 +42,20 @@ protected:
     void TearDown() override {
         EXPECT_EQ(simOpenVolumes(), 0);
         EXPECT_EQ(simTrackBuffers(), 0);
-        EXPECT_EQ(temporaryFiles(), 0);
+        EXPECT_EQ(countFiles(folder.path(), "*.tmp"), 0);
         c.unloadEncoder();
         resetRecorder();
     }
 
-    void select(std::vector<int> tracks) {
+    bool run(std::vector<int> tracks) {
+        c.selectedTracks.clear();
         for (int k : tracks) {
             c.selectedTracks.append(&k);
         }
+        return h.start(c) == 1 && h.waitForEnd(c);
     }
 
-    bool run() { return h.start(c) == 1 && h.waitForEnd(c); }
-
-    int temporaryFiles() const { return countFiles(folder.path(), "*.tmp"); }
-
+    // The recorder's log, stream by stream.
     std::vector<Stream> streams() const {
         std::map<unsigned, Stream> byNumber;
         for (const RecordedCall& call : readRecorderLog()) {
@@ -62,7 +63,7 @@ protected:
             if (call.kind == "init") {
                 s.samplesPerChunk = call.samples;
             } else if (call.kind == "encode") {
-                s.encodes.push_back(call);
+                s.checksums.push_back(call.checksum);
                 s.outBytes += call.outBytes;
             } else if (call.kind == "deinit") {
                 s.flushed = true;
@@ -79,7 +80,7 @@ protected:
     }
 
     // The checksums that the encoder must see for track k, chunk by chunk.
-    std::vector<DWORD> expectedChecksums(int k, DWORD samplesPerChunk, bool mono) const {
+    std::vector<DWORD> expectedChecksums(int k, DWORD samplesPerChunk, bool mono = false) const {
         std::vector<BYTE> audio = simTrackAudio(drive->disc, k);
         std::vector<DWORD> sums;
         DWORD take = samplesPerChunk * (mono ? 4 : 2);
@@ -96,12 +97,11 @@ protected:
         return sums;
     }
 
-    static std::vector<DWORD> checksums(const Stream& s) {
-        std::vector<DWORD> sums;
-        for (const RecordedCall& call : s.encodes) {
-            sums.push_back(call.checksum);
-        }
-        return sums;
+    // Track k went whole to the encoder, and its MP3 holds what came back.
+    void expectEncoded(const Stream& s, int k, const char* name, bool mono = false) {
+        EXPECT_EQ(s.checksums, expectedChecksums(k, s.samplesPerChunk, mono)) << name;
+        EXPECT_TRUE(s.flushed && s.closed) << name;
+        EXPECT_EQ(fileContents(mp3(name)).size(), s.outBytes) << name;
     }
 
     std::string mp3(const char* name) const { return folder.file(name); }
@@ -112,8 +112,8 @@ protected:
     SimDrive* drive;
 };
 
-std::vector<std::string> texts(const std::vector<ControlEvent>& events) {
-    std::vector<std::string> found;
+Strings texts(const std::vector<ControlEvent>& events) {
+    Strings found;
     for (const ControlEvent& e : events) {
         found.push_back(e.text);
     }
@@ -130,52 +130,59 @@ size_t indexOf(const std::vector<ControlEvent>& events, Control control, UINT me
     return events.size();
 }
 
+// The failures of the last job, as "name: failure".
+Strings failures() {
+    Strings found;
+    for (const FailedEntry* f = lastJobReport().first(); f; f = f->next) {
+        found.push_back(std::string(f->name) + ": " + std::to_string(f->failure));
+    }
+    return found;
+}
+
+int firstFailure() {
+    return lastJobReport().first() ? lastJobReport().first()->failure : 0;
+}
+
+std::string failure(const char* name, EntryFailure f) {
+    return std::string(name) + ": " + std::to_string(f);
+}
+
 }  // namespace
 
 TEST_F(CdJob, TracksReachTheEncoderBitExactAndAreNamedByPosition) {
     simInsertDisc('D', simDisc(1, {60, 30, 61, 30, 30, 30, 30, 30, 30, 30, 30, 45}));
     c.setSaveBesideSource(1);
-    select({2, 11});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({2, 11}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
     EXPECT_EQ(lastJobReport().convertedCount(), 2u);
-
     std::vector<Stream> s = streams();
     ASSERT_EQ(s.size(), 2u);
-    EXPECT_EQ(checksums(s[0]), expectedChecksums(2, s[0].samplesPerChunk, false));
-    EXPECT_EQ(checksums(s[1]), expectedChecksums(11, s[1].samplesPerChunk, false));
-    EXPECT_TRUE(s[0].flushed && s[0].closed && s[1].flushed && s[1].closed);
-    EXPECT_EQ(fileContents(mp3("Piste3.mp3")).size(), s[0].outBytes);
-    EXPECT_EQ(fileContents(mp3("Piste12.mp3")).size(), s[1].outBytes);
+    expectEncoded(s[0], 2, "Piste3.mp3");
+    expectEncoded(s[1], 11, "Piste12.mp3");
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
 
-    EXPECT_EQ(texts(h.of(FileLabel, WM_SETTEXT)),
-              std::vector<std::string>({mp3("Piste3.mp3"), mp3("Piste12.mp3")}));
+    EXPECT_EQ(texts(h.of(FileLabel, WM_SETTEXT)), Strings({mp3("Piste3.mp3"), mp3("Piste12.mp3")}));
     EXPECT_EQ(texts(h.of(TotalLabel, WM_SETTEXT)),
-              std::vector<std::string>({"Progression générale ...( 1/2 )",
-                                        "Progression générale ...( 2/2 )"}));
+              Strings({"Progression générale ...( 1/2 )", "Progression générale ...( 2/2 )"}));
     // The path comes before the entry bar's reset and the counter.
     size_t path = indexOf(h.events, FileLabel, WM_SETTEXT);
     size_t reset = indexOf(h.events, FileBar, PBM_SETPOS, path);
-    size_t counter = indexOf(h.events, TotalLabel, WM_SETTEXT);
     EXPECT_LT(path, reset);
-    EXPECT_LT(reset, counter);
+    EXPECT_LT(reset, indexOf(h.events, TotalLabel, WM_SETTEXT));
     EXPECT_EQ(h.events[reset].wParam, 0u);
 }
 
 TEST_F(CdJob, MonoOutputGetsTheStereoToMonoConversionOfTheDisc) {
     simInsertDisc('D', simDisc(5, {77, 40}, 150));
     c.setChannelModeIndex(4);
-    select({0, 1});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({0, 1}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
     std::vector<Stream> s = streams();
     ASSERT_EQ(s.size(), 2u);
-    EXPECT_EQ(checksums(s[0]), expectedChecksums(0, s[0].samplesPerChunk, true));
-    EXPECT_EQ(checksums(s[1]), expectedChecksums(1, s[1].samplesPerChunk, true));
-    std::vector<RecordedCall> calls = readRecorderLog();
-    ASSERT_FALSE(calls.empty());
+    expectEncoded(s[0], 0, "Piste1.mp3", true);
+    expectEncoded(s[1], 1, "Piste2.mp3", true);
     BE_CONFIG config;
+    std::vector<RecordedCall> calls = readRecorderLog();
     ASSERT_EQ(calls[0].config.size(), sizeof(config));
     memcpy(&config, calls[0].config.data(), sizeof(config));
     EXPECT_EQ(config.nMode, BE_MP3_MODE_MONO);
@@ -185,8 +192,7 @@ TEST_F(CdJob, MonoOutputGetsTheStereoToMonoConversionOfTheDisc) {
 TEST_F(CdJob, ReadingFillsTheFirstFifthAndEncodingTheRest) {
     const DWORD sectors[2] = {100, 55};
     simInsertDisc('D', simDisc(1, {sectors[0], sectors[1]}));
-    select({0, 1});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({0, 1}));
 
     // Split the entry bar's events at each range message: reading, encoding.
     std::vector<std::vector<std::pair<DWORD, DWORD>>> phases;
@@ -215,10 +221,10 @@ TEST_F(CdJob, ReadingFillsTheFirstFifthAndEncodingTheRest) {
         // Reading: R / 4 after whole requests; the overall bar to (t + R/B/5) × 512.
         EXPECT_EQ(reading.front().first, 27u * 2352 / 4);
         EXPECT_EQ(reading.back().first, b / 4);
+        EXPECT_EQ(reading.back().second, (DWORD)((t + 0.2) * 512));
         for (const auto& step : reading) {
             EXPECT_EQ(step.first % (2352 / 4), 0u);
-            double expected = (t + step.first * 4.0 / b / 5) * 1024 / 2;
-            EXPECT_NEAR(step.second, floor(expected), 1.0);
+            EXPECT_NEAR(step.second, floor((t + step.first * 4.0 / b / 5) * 512), 1.0);
         }
         // Encoding: from R / 4 up to R / 4 + R; the overall bar to the track's end.
         EXPECT_GT(encoding.front().first, b / 4);
@@ -226,53 +232,44 @@ TEST_F(CdJob, ReadingFillsTheFirstFifthAndEncodingTheRest) {
         EXPECT_EQ(encoding.back().second, (DWORD)((t + 1) * 512));
         for (size_t i = 0; i < encoding.size(); i++) {
             double consumed = encoding[i].first - b / 4;
-            double expected = (t + 0.2 + consumed * 4 / (b * 5.0)) * 1024 / 2;
-            EXPECT_NEAR(encoding[i].second, floor(expected), 1.0);
+            EXPECT_NEAR(encoding[i].second, floor((t + 0.2 + consumed * 4 / (b * 5.0)) * 512), 1.0);
             if (i > 0) {
                 EXPECT_GT(encoding[i].first, encoding[i - 1].first);
             }
         }
-        EXPECT_EQ(reading.back().second, (DWORD)((t + 0.2) * 512));
     }
 }
 
 TEST_F(CdJob, NoDriveNoDiscOrNoTrackEndsTheJobWithoutWriting) {
-    drive->tocFails = false;
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
-    ASSERT_NE(lastJobReport().first(), nullptr);
-    EXPECT_EQ(lastJobReport().first()->failure, FailNoToc);
+    EXPECT_EQ(firstFailure(), FailNoToc);
     EXPECT_TRUE(h.of(FileLabel, WM_SETTEXT).empty());
     EXPECT_TRUE(h.of(TotalLabel, WM_SETTEXT).empty());
 
     simAddDrive('C', DRIVE_FIXED);
     c.setCdDevicePath("\\\\.\\C:");
-    select({0});
-    ASSERT_TRUE(run());
-    EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
-    ASSERT_NE(lastJobReport().first(), nullptr);
-    EXPECT_EQ(lastJobReport().first()->failure, FailNoDrive);
+    ASSERT_TRUE(run({0}));
+    EXPECT_EQ(firstFailure(), FailNoDrive);
 
     c.setCdDevicePath("\\\\.\\D:");
     simInsertDisc('D', simDisc(1, {40}));
     drive->tocFails = true;
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({0}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
-    EXPECT_EQ(lastJobReport().first()->failure, FailNoToc);
+    EXPECT_EQ(firstFailure(), FailNoToc);
     EXPECT_TRUE(drive->reads.empty());
 
     // An empty list on a readable disc completes without touching anything.
     drive->tocFails = false;
-    c.selectedTracks.clear();
     h.events.clear();
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
     EXPECT_EQ(lastJobReport().failureCount(), 0u);
     EXPECT_TRUE(h.of(FileLabel, WM_SETTEXT).empty());
     EXPECT_TRUE(h.of(FileBar, PBM_SETRANGE32).empty());
     EXPECT_TRUE(drive->reads.empty());
     EXPECT_TRUE(readRecorderLog().empty());
-    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
 }
 
 TEST_F(CdJob, AReadErrorFailsTheTrackAndLeavesItsOldFile) {
@@ -282,26 +279,18 @@ TEST_F(CdJob, AReadErrorFailsTheTrackAndLeavesItsOldFile) {
     drive->refusesDataTracks = true;
     drive->failReadAt = 80 + 60;
     writeFileContents(mp3("Piste2.mp3"), "old");
-    select({0, 1, 2});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({0, 1, 2}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
-    const FailedEntry* failure = lastJobReport().first();
-    ASSERT_NE(failure, nullptr);
-    EXPECT_STREQ(failure->name, "Piste1.mp3");
-    EXPECT_EQ(failure->failure, FailReadError);
-    EXPECT_EQ(failure->detail, 0u);
-    ASSERT_NE(failure->next, nullptr);
-    EXPECT_STREQ(failure->next->name, "Piste2.mp3");
-    EXPECT_EQ(failure->next->failure, FailReadError);
-    EXPECT_EQ(failure->next->detail, 80u + 54);  // the request that covers sector 140
-    EXPECT_EQ(lastJobReport().failureCount(), 2u);
-
+    EXPECT_EQ(failures(), Strings({failure("Piste1.mp3", FailReadError),
+                                   failure("Piste2.mp3", FailReadError)}));
+    ASSERT_EQ(lastJobReport().failureCount(), 2u);
+    EXPECT_EQ(lastJobReport().first()->detail, 0u);
+    EXPECT_EQ(lastJobReport().first()->next->detail, 80u + 54);  // the request over sector 140
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
     EXPECT_EQ(fileContents(mp3("Piste2.mp3")), "old");
     std::vector<Stream> s = streams();
     ASSERT_EQ(s.size(), 1u);
-    EXPECT_EQ(checksums(s[0]), expectedChecksums(2, s[0].samplesPerChunk, false));
-    EXPECT_EQ(fileContents(mp3("Piste3.mp3")).size(), s[0].outBytes);
+    expectEncoded(s[0], 2, "Piste3.mp3");
 }
 
 TEST_F(CdJob, ACancelWhileReadingKeepsTheOldFileAndStartsNoOtherTrack) {
@@ -312,8 +301,7 @@ TEST_F(CdJob, ACancelWhileReadingKeepsTheOldFileAndStartsNoOtherTrack) {
             c.setJobRunning(0);
         }
     };
-    select({0, 1});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({0, 1}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
     EXPECT_EQ(drive->reads.size(), 2u);
     EXPECT_TRUE(readRecorderLog().empty());
@@ -326,19 +314,17 @@ TEST_F(CdJob, ACancelWhileReadingKeepsTheOldFileAndStartsNoOtherTrack) {
 TEST_F(CdJob, ACancelWhileEncodingKeepsTheOldFileAndClosesTheStream) {
     simInsertDisc('D', simDisc(1, {100, 30}));
     writeFileContents(mp3("Piste1.mp3"), "old");
-    const DWORD readEnd = 100 * 2352 / 4;
-    h.onEvent = [this, readEnd](const ControlEvent& e) {
-        if (e.control == FileBar && e.message == PBM_SETPOS && e.wParam > readEnd) {
+    h.onEvent = [this](const ControlEvent& e) {
+        if (e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 100 * 2352 / 4) {
             c.setJobRunning(0);
         }
     };
-    select({0, 1});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({0, 1}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
     std::vector<Stream> s = streams();
     ASSERT_EQ(s.size(), 1u);
-    EXPECT_GE(s[0].encodes.size(), 1u);
-    EXPECT_LT(s[0].encodes.size(), expectedChecksums(0, s[0].samplesPerChunk, false).size());
+    EXPECT_GE(s[0].checksums.size(), 1u);
+    EXPECT_LT(s[0].checksums.size(), expectedChecksums(0, s[0].samplesPerChunk).size());
     EXPECT_TRUE(s[0].closed);
     EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old");
     EXPECT_FALSE(fileExists(mp3("Piste2.mp3")));
@@ -350,20 +336,19 @@ TEST_F(CdJob, ADeclinedOverwriteSkipsOnlyThatTrack) {
     writeFileContents(mp3("Piste1.mp3"), "old one");
     writeFileContents(mp3("Piste2.mp3"), "old two");
     h.answers = {IDNO, IDYES};
-    select({0, 1});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({0, 1}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
     ASSERT_EQ(h.questions.size(), 2u);
     EXPECT_EQ(h.questions[0], mp3("Piste1.mp3") + " existe déjà.\nVoulez-vous le remplacer?");
     EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old one");
     std::vector<Stream> s = streams();
     ASSERT_EQ(s.size(), 1u);
-    EXPECT_EQ(checksums(s[0]), expectedChecksums(1, s[0].samplesPerChunk, false));
-    EXPECT_EQ(fileContents(mp3("Piste2.mp3")).size(), s[0].outBytes);
+    expectEncoded(s[0], 1, "Piste2.mp3");
     EXPECT_EQ(lastJobReport().declinedCount(), 1u);
     EXPECT_EQ(lastJobReport().convertedCount(), 1u);
 
-    // The declined track still showed its path and counter; its bar stayed at 0.
+    // The declined track still showed its path and counter, was never read,
+    // and its bar stayed at 0.
     EXPECT_EQ(texts(h.of(FileLabel, WM_SETTEXT))[0], mp3("Piste1.mp3"));
     EXPECT_EQ(texts(h.of(TotalLabel, WM_SETTEXT))[0], "Progression générale ...( 1/2 )");
     size_t secondPath = indexOf(h.events, FileLabel, WM_SETTEXT,
@@ -374,7 +359,7 @@ TEST_F(CdJob, ADeclinedOverwriteSkipsOnlyThatTrack) {
             EXPECT_EQ(h.events[i].wParam, 0u);
         }
     }
-    EXPECT_TRUE(drive->reads.size() > 0);
+    ASSERT_FALSE(drive->reads.empty());
     EXPECT_EQ(drive->reads[0].diskOffset, 30 * 2048);
 }
 
@@ -383,19 +368,12 @@ TEST_F(CdJob, TracksThatCannotBeConvertedAreReportedAndTheOthersGoOn) {
     simSetMemoryLimit(100 * 2352);
     writeFileContents(mp3("Piste4.mp3"), "old");
     recorderFailAt("encode:2");
-    select({7, 1, 2, 3});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({7, 1, 2, 3}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
-    std::vector<EntryFailure> failures;
-    std::vector<std::string> names;
-    for (const FailedEntry* f = lastJobReport().first(); f; f = f->next) {
-        failures.push_back(f->failure);
-        names.push_back(f->name);
-    }
-    EXPECT_EQ(failures, std::vector<EntryFailure>({FailTrackNotOnDisc, FailOutOfMemory,
-                                                   FailEncodeError, FailEncodeError}));
-    EXPECT_EQ(names, std::vector<std::string>({"Piste8.mp3", "Piste2.mp3", "Piste3.mp3",
-                                               "Piste4.mp3"}));
+    EXPECT_EQ(failures(), Strings({failure("Piste8.mp3", FailTrackNotOnDisc),
+                                   failure("Piste2.mp3", FailOutOfMemory),
+                                   failure("Piste3.mp3", FailEncodeError),
+                                   failure("Piste4.mp3", FailEncodeError)}));
     EXPECT_FALSE(fileExists(mp3("Piste3.mp3")));
     EXPECT_EQ(fileContents(mp3("Piste4.mp3")), "old");
     // The track not on the disc and the one without memory were never read.
@@ -403,10 +381,8 @@ TEST_F(CdJob, TracksThatCannotBeConvertedAreReportedAndTheOthersGoOn) {
     EXPECT_EQ(drive->reads[0].diskOffset, 230 * 2048);
 
     recorderFailAt("init");
-    c.selectedTracks.clear();
-    select({0});
-    ASSERT_TRUE(run());
-    EXPECT_EQ(lastJobReport().first()->failure, FailEncoderRefused);
+    ASSERT_TRUE(run({0}));
+    EXPECT_EQ(failures(), Strings({failure("Piste1.mp3", FailEncoderRefused)}));
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
 }
 
@@ -423,8 +399,7 @@ TEST_F(CdJob, AnEightyMinuteTrackIsReadWholeAndItsEncodingBegins) {
             c.setJobRunning(0);
         }
     };
-    select({0});
-    ASSERT_TRUE(run());
+    ASSERT_TRUE(run({0}));
     EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
     EXPECT_EQ(lastJobReport().failureCount(), 0u);
     std::vector<ControlEvent> ranges = h.of(FileBar, PBM_SETRANGE32);
@@ -436,10 +411,10 @@ TEST_F(CdJob, AnEightyMinuteTrackIsReadWholeAndItsEncodingBegins) {
     EXPECT_EQ(totals[totals.size() - 2].wParam, 204u);
     std::vector<Stream> s = streams();
     ASSERT_EQ(s.size(), 1u);
-    ASSERT_FALSE(s[0].encodes.empty());
+    ASSERT_FALSE(s[0].checksums.empty());
     std::vector<BYTE> start(4 * 2352);
     simDiscAudio(drive->disc, 0, 4, start.data());
     ASSERT_LE(s[0].samplesPerChunk * 2, start.size());
-    EXPECT_EQ(s[0].encodes[0].checksum, fnv1a(start.data(), s[0].samplesPerChunk * 2));
+    EXPECT_EQ(s[0].checksums[0], fnv1a(start.data(), s[0].samplesPerChunk * 2));
     EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old");
 }

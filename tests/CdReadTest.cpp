@@ -11,8 +11,11 @@
 
 namespace {
 
+typedef std::vector<DWORD> Sizes;
+
+// What the progress callback saw: R after each request, and the flags.
 struct Progress {
-    std::vector<DWORD> bytes;
+    Sizes bytes;
     int firstFlags = 0;
     int lastFlags = 0;
     bool firstWasFirst = false;
@@ -37,112 +40,91 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(simTrackBuffers(), 0); }
 
-    // Reads track k of the disc now in D; the TOC is read first, as the job does.
+    // Reads track k of the disc in D after its TOC, as the job does.
     int read(int k, TrackAudio* audio, Progress* progress = nullptr) {
         HANDLE volume = cdOpenVolume("\\\\.\\D:");
         CDROM_TOC toc;
-        if (!readToc(volume, &toc)) {
-            cdCloseVolume(volume);
-            return -1;
-        }
+        EXPECT_EQ(readToc(volume, &toc), 1);
         drive->reads.clear();
-        int result = readTrackAudio(volume, &toc, k, &c, audio, progress ? onProgress : nullptr,
-                                    progress);
+        int ok = readTrackAudio(volume, &toc, k, &c, audio, progress ? onProgress : nullptr,
+                                progress);
         cdCloseVolume(volume);
-        return result;
+        return ok;
     }
 
-    std::vector<DWORD> requestSizes() const {
-        std::vector<DWORD> sizes;
+    // Checks the request sizes, the outcome, and that the buffer holds the
+    // track's first `sectors` sectors; then releases it.
+    void expectRead(int k, TrackReadResult result, const Sizes& requests, DWORD sectors,
+                    Progress* progress = nullptr) {
+        TrackAudio audio;
+        int ok = read(k, &audio, progress);
+        EXPECT_EQ(ok, result == TrackReadComplete);
+        EXPECT_EQ(audio.result, result);
+        Sizes sizes;
         for (const SimRawRead& r : drive->reads) {
             sizes.push_back(r.sectorCount);
+            EXPECT_EQ(r.trackMode, (DWORD)CDDA);
+            EXPECT_EQ(r.outputSize, r.sectorCount * 2352);
         }
-        return sizes;
-    }
-
-    bool holdsAudio(const TrackAudio& audio, int track) const {
-        std::vector<BYTE> expected = simTrackAudio(drive->disc, track);
-        return audio.bytesRead <= expected.size() &&
-               memcmp(audio.buffer, expected.data(), audio.bytesRead) == 0;
+        EXPECT_EQ(sizes, requests);
+        EXPECT_EQ(audio.bytesRead, sectors * 2352);
+        if (result != TrackReadNotOnDisc && result != TrackReadNoMemory) {
+            EXPECT_EQ(audio.stopSector, audio.startSector + sectors);
+            std::vector<BYTE> expected = simTrackAudio(drive->disc, k);
+            EXPECT_TRUE(audio.bytesRead <= expected.size() &&
+                        memcmp(audio.buffer, expected.data(), audio.bytesRead) == 0);
+        } else {
+            EXPECT_EQ(audio.buffer, nullptr);
+        }
+        releaseTrackAudio(&audio);
     }
 
     Converter c;
     SimDrive* drive;
 };
 
+void cancelAfterRead(SimDrive* drive, Converter* c, int count) {
+    drive->afterRead = [c, count](int done) {
+        if (done == count) {
+            c->setJobRunning(0);
+        }
+    };
+}
+
 }  // namespace
 
 TEST_F(CdRead, TheTailIsReadInEverSmallerRequests) {
     simInsertDisc('D', simDisc(1, {27, 28, 100}, 10));
-    TrackAudio audio;
-    Progress progress;
-    ASSERT_EQ(read(0, &audio, &progress), 1);
-    EXPECT_EQ(requestSizes(), std::vector<DWORD>({27}));
+    Progress one;
+    expectRead(0, TrackReadComplete, {27}, 27, &one);
     EXPECT_EQ(drive->reads[0].diskOffset, 10 * 2048);
-    EXPECT_EQ(drive->reads[0].trackMode, (DWORD)CDDA);
-    EXPECT_EQ(drive->reads[0].outputSize, 27u * 2352);
-    EXPECT_EQ(audio.size, 27u * 2352);
-    EXPECT_EQ(audio.bytesRead, audio.size);
-    EXPECT_EQ(audio.result, TrackReadComplete);
-    EXPECT_TRUE(holdsAudio(audio, 0));
-    EXPECT_EQ(progress.bytes, std::vector<DWORD>({27 * 2352}));
-    EXPECT_EQ(progress.firstFlags, 1);
-    EXPECT_EQ(progress.lastFlags, 1);
-    releaseTrackAudio(&audio);
+    EXPECT_EQ(one.bytes, Sizes({27 * 2352}));
+    EXPECT_EQ(one.firstFlags + one.lastFlags, 2);
 
-    ASSERT_EQ(read(1, &audio), 1);
-    EXPECT_EQ(requestSizes(), std::vector<DWORD>({27, 1}));
+    expectRead(1, TrackReadComplete, {27, 1}, 28);
     EXPECT_EQ(drive->reads[0].diskOffset, 37 * 2048);
     EXPECT_EQ(drive->reads[1].diskOffset, 64 * 2048);
-    EXPECT_EQ(audio.bytesRead, 28u * 2352);
-    EXPECT_TRUE(holdsAudio(audio, 1));
-    releaseTrackAudio(&audio);
 
     Progress steps;
-    ASSERT_EQ(read(2, &audio, &steps), 1);
-    EXPECT_EQ(requestSizes(), std::vector<DWORD>({27, 27, 27, 13, 6}));
-    EXPECT_EQ(steps.bytes, std::vector<DWORD>({27 * 2352, 54 * 2352, 81 * 2352, 94 * 2352,
-                                               100 * 2352}));
+    expectRead(2, TrackReadComplete, {27, 27, 27, 13, 6}, 100, &steps);
+    EXPECT_EQ(steps.bytes, Sizes({27 * 2352, 54 * 2352, 81 * 2352, 94 * 2352, 100 * 2352}));
     EXPECT_TRUE(steps.firstWasFirst);
     EXPECT_EQ(steps.firstFlags, 1);
     EXPECT_EQ(steps.lastFlags, 1);
-    EXPECT_TRUE(holdsAudio(audio, 2));
-    EXPECT_EQ(audio.bytesRead, audio.size);
-    releaseTrackAudio(&audio);
 }
 
-TEST_F(CdRead, AReadErrorKeepsTheSectorsBeforeIt) {
+TEST_F(CdRead, AFailedOrShortRequestKeepsTheSectorsBeforeIt) {
     simInsertDisc('D', simDisc(1, {200, 50}));
+    // The fourth request of 27 covers sector 100 and fails.
     drive->failReadAt = 100;
-    TrackAudio audio;
     Progress progress;
-    EXPECT_EQ(read(0, &audio, &progress), 0);
-    EXPECT_EQ(audio.result, TrackReadFailed);
-    // Requests of 27 sectors: the fourth covers sector 100 and fails.
-    EXPECT_EQ(requestSizes(), std::vector<DWORD>({27, 27, 27, 27}));
-    EXPECT_EQ(audio.stopSector, 81u);
-    EXPECT_EQ(audio.bytesRead, 81u * 2352);
-    EXPECT_TRUE(holdsAudio(audio, 0));
+    expectRead(0, TrackReadFailed, {27, 27, 27, 27}, 81, &progress);
     EXPECT_EQ(progress.lastFlags, 0);
-    releaseTrackAudio(&audio);
+    expectRead(1, TrackReadComplete, {27, 13, 6, 3, 1}, 50);
 
-    // The next track reads as usual.
-    ASSERT_EQ(read(1, &audio), 1);
-    EXPECT_TRUE(holdsAudio(audio, 1));
-    releaseTrackAudio(&audio);
-}
-
-TEST_F(CdRead, AShortAnswerStopsTheReadAtItsLastWholeSector) {
-    simInsertDisc('D', simDisc(1, {120}));
+    drive->failReadAt = -1;
     drive->shortReadAt = 60;
-    TrackAudio audio;
-    EXPECT_EQ(read(0, &audio), 0);
-    EXPECT_EQ(audio.result, TrackReadFailed);
-    EXPECT_EQ(requestSizes(), std::vector<DWORD>({27, 27, 27}));
-    EXPECT_EQ(audio.stopSector, 60u);
-    EXPECT_EQ(audio.bytesRead, 60u * 2352);
-    EXPECT_TRUE(holdsAudio(audio, 0));
-    releaseTrackAudio(&audio);
+    expectRead(0, TrackReadFailed, {27, 27, 27}, 60);
 }
 
 TEST_F(CdRead, ADataTrackThatTheDriveRefusesGivesNothing) {
@@ -150,77 +132,31 @@ TEST_F(CdRead, ADataTrackThatTheDriveRefusesGivesNothing) {
     mixed.entries[0].data = true;
     simInsertDisc('D', mixed);
     drive->refusesDataTracks = true;
-    TrackAudio audio;
-    EXPECT_EQ(read(0, &audio), 0);
-    EXPECT_EQ(audio.result, TrackReadFailed);
-    EXPECT_EQ(requestSizes(), std::vector<DWORD>({27}));
-    EXPECT_EQ(audio.bytesRead, 0u);
-    EXPECT_EQ(audio.stopSector, 0u);
-    releaseTrackAudio(&audio);
-
-    ASSERT_EQ(read(1, &audio), 1);
-    EXPECT_TRUE(holdsAudio(audio, 1));
-    releaseTrackAudio(&audio);
-
+    expectRead(0, TrackReadFailed, {27}, 0);
+    expectRead(1, TrackReadComplete, {27, 13}, 40);
     // A drive that accepts it reads it like audio.
     drive->refusesDataTracks = false;
-    ASSERT_EQ(read(0, &audio), 1);
-    EXPECT_EQ(drive->reads[0].trackMode, (DWORD)CDDA);
-    EXPECT_TRUE(holdsAudio(audio, 0));
-    releaseTrackAudio(&audio);
+    expectRead(0, TrackReadComplete, {27, 27, 27, 27, 27, 27, 27, 27, 27, 27, 27, 3}, 300);
 }
 
 TEST_F(CdRead, ACancelStopsBeforeTheNextRequest) {
     simInsertDisc('D', simDisc(1, {100}));
-    drive->afterRead = [this](int count) {
-        if (count == 2) {
-            c.setJobRunning(0);
-        }
-    };
-    TrackAudio audio;
-    EXPECT_EQ(read(0, &audio), 0);
-    EXPECT_EQ(audio.result, TrackReadCancelled);
-    EXPECT_EQ(requestSizes(), std::vector<DWORD>({27, 27}));
-    EXPECT_EQ(audio.bytesRead, 54u * 2352);
-    EXPECT_TRUE(holdsAudio(audio, 0));
-    releaseTrackAudio(&audio);
-
+    cancelAfterRead(drive, &c, 2);
+    expectRead(0, TrackReadCancelled, {27, 27}, 54);
     // A cancel during the last request of the tail still leaves a whole track.
     c.setJobRunning(1);
-    drive->afterRead = [this](int count) {
-        if (count == 5) {
-            c.setJobRunning(0);
-        }
-    };
-    EXPECT_EQ(read(0, &audio), 1);
-    EXPECT_EQ(audio.result, TrackReadComplete);
-    EXPECT_EQ(requestSizes(), std::vector<DWORD>({27, 27, 27, 13, 6}));
-    releaseTrackAudio(&audio);
-
+    cancelAfterRead(drive, &c, 5);
+    expectRead(0, TrackReadComplete, {27, 27, 27, 13, 6}, 100);
     drive->afterRead = nullptr;
-    EXPECT_EQ(read(0, &audio), 0);
-    EXPECT_TRUE(drive->reads.empty());
-    EXPECT_EQ(audio.bytesRead, 0u);
-    EXPECT_EQ(audio.result, TrackReadCancelled);
-    releaseTrackAudio(&audio);
+    expectRead(0, TrackReadCancelled, {}, 0);
 }
 
 TEST_F(CdRead, TracksNotOnTheDiscOrTooLargeForMemoryReadNothing) {
     simInsertDisc('D', simDisc(1, {100, 100}));
-    TrackAudio audio;
-    EXPECT_EQ(read(2, &audio), 0);
-    EXPECT_EQ(audio.result, TrackReadNotOnDisc);
-    EXPECT_EQ(audio.buffer, nullptr);
-    EXPECT_EQ(read(-1, &audio), 0);
-    EXPECT_EQ(audio.result, TrackReadNotOnDisc);
-    EXPECT_TRUE(drive->reads.empty());
-
+    expectRead(2, TrackReadNotOnDisc, {}, 0);
+    expectRead(-1, TrackReadNotOnDisc, {}, 0);
     simSetMemoryLimit(100 * 2352 - 1);
-    EXPECT_EQ(read(1, &audio), 0);
-    EXPECT_EQ(audio.result, TrackReadNoMemory);
-    EXPECT_EQ(audio.buffer, nullptr);
-    EXPECT_EQ(audio.size, 100u * 2352);
-    EXPECT_TRUE(drive->reads.empty());
+    expectRead(1, TrackReadNoMemory, {}, 0);
 }
 
 TEST_F(CdRead, AnEightyMinuteTrackIsReadWhole) {
@@ -231,11 +167,12 @@ TEST_F(CdRead, AnEightyMinuteTrackIsReadWhole) {
     simInsertDisc('D', simDisc(1, {sectors}));
     TrackAudio audio;
     ASSERT_EQ(read(0, &audio), 1);
-    EXPECT_EQ(audio.size, 846720000u);
-    EXPECT_EQ(audio.bytesRead, audio.size);
+    EXPECT_EQ(audio.bytesRead, 846720000u);
     std::vector<BYTE> last(2352);
     simDiscAudio(drive->disc, sectors - 1, 1, last.data());
-    EXPECT_EQ(memcmp(audio.buffer + audio.size - 2352, last.data(), 2352), 0);
+    EXPECT_EQ(memcmp(audio.buffer + audio.bytesRead - 2352, last.data(), 2352), 0);
+    // 360000 = 13333 × 27 + 6 + 3
+    EXPECT_EQ(drive->reads.size(), 13335u);
     EXPECT_EQ(drive->reads.back().diskOffset, (LONGLONG)(sectors - 3) * 2048);
     EXPECT_EQ(drive->reads.back().sectorCount, 3u);
     releaseTrackAudio(&audio);
