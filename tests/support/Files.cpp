@@ -73,3 +73,7 @@ int countFiles(const std::string& folder, const char* pattern) {
     FindClose(search);
     return count;
 }
+
+int pendingOutputFiles(const std::string& folder) {
+    return countFiles(folder, "*.~c?");
+}

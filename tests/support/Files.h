@@ -22,3 +22,5 @@ void writeFileContents(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
 // How many files in `folder` match `pattern` (such as "*.tmp").
 int countFiles(const std::string& folder, const char* pattern);
+// Temporary outputs that a job left in `folder`.
+int pendingOutputFiles(const std::string& folder);
