@@ -4,8 +4,13 @@
 #include <stdio.h>
 #include <string.h>
 
-// How long a started helper gets to create and open its FIFOs.
+// How long a started helper gets to create and open its FIFOs. After a
+// helper has failed to connect, the next ones get much less: a helper that
+// cannot run at all (its library missing, say) must not cost seconds for
+// every file of a long list.
 const DWORD connectTimeoutMs = 3000;
+const DWORD retryTimeoutMs = 300;
+static DWORD connectTimeout = connectTimeoutMs;
 
 static int helperPath(HMODULE dll, char* path, DWORD size) {
     DWORD length = GetModuleFileNameA(dll, path, size);
@@ -76,7 +81,7 @@ int HelperLink::start(HMODULE dll) {
     sprintf(inPath, "%s\\in", windowsFolder);
     sprintf(outPath, "%s\\out", windowsFolder);
     DWORD started = GetTickCount();
-    while (toHelper == INVALID_HANDLE_VALUE && GetTickCount() - started < connectTimeoutMs) {
+    while (toHelper == INVALID_HANDLE_VALUE && GetTickCount() - started < connectTimeout) {
         toHelper = CreateFileA(inPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (toHelper == INVALID_HANDLE_VALUE) {
             Sleep(1);
@@ -84,14 +89,14 @@ int HelperLink::start(HMODULE dll) {
     }
     // Wine may open "in" before the helper listens, even before "out" exists.
     while (toHelper != INVALID_HANDLE_VALUE && fromHelper == INVALID_HANDLE_VALUE &&
-           GetTickCount() - started < connectTimeoutMs) {
+           GetTickCount() - started < connectTimeout) {
         fromHelper = CreateFileA(outPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         if (fromHelper == INVALID_HANDLE_VALUE) {
             Sleep(1);
         }
     }
     char ready = 0;
-    while (fromHelper != INVALID_HANDLE_VALUE && GetTickCount() - started < connectTimeoutMs) {
+    while (fromHelper != INVALID_HANDLE_VALUE && GetTickCount() - started < connectTimeout) {
         DWORD got = 0;
         if (ReadFile(fromHelper, &ready, 1, &got, nullptr) && got == 1) {
             break;
@@ -101,8 +106,10 @@ int HelperLink::start(HMODULE dll) {
     if (ready != helperReadyByte) {
         close();
         removeFolder(windowsFolder);
+        connectTimeout = retryTimeoutMs;
         return 0;
     }
+    connectTimeout = connectTimeoutMs;
     return 1;
 }
 
