@@ -3,7 +3,11 @@
 // are decoded here with mpg123 and compared with what went in.
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <fstream>
 
 #include <algorithm>
 #include <string>
@@ -30,10 +34,11 @@ protected:
 
     std::string path(const std::string& name) const { return folder + "/" + name; }
 
-    // Runs a driver of the build; returns what it printed.
+    // Runs a driver (of the build, or a copy); returns what it printed.
     std::string runDriver(const std::string& environment, const std::string& driver,
                           const std::vector<std::string>& arguments) {
-        std::string command = environment + " " + WINE_RUN + " '" + CALBRUNE_WIN64_DIR + "/" + driver + "'";
+        std::string program = driver[0] == '/' ? driver : std::string(CALBRUNE_WIN64_DIR) + "/" + driver;
+        std::string command = environment + " " + WINE_RUN + " '" + program + "'";
         for (const std::string& argument : arguments) {
             command += " '" + argument + "'";
         }
@@ -118,6 +123,36 @@ TEST_F(JobEndToEnd, SimulatedDiscTracksBecomeMp3sOfTheirAudio) {
     expectDecodesTo("Piste1.mp3", tracks[0], 587);
     expectDecodesTo("Piste2.mp3", tracks[1], 587);
     expectDecodesTo("Piste3.mp3", tracks[2], 587);
+}
+
+// An encoder whose helper cannot run: every file is reported, and the list
+// is not held up for seconds at each of them.
+TEST_F(JobEndToEnd, AnEncoderThatCannotStartFailsEachFileQuickly) {
+    for (const char* name : {"calbrune_wavejob.exe", "lame_enc.dll"}) {
+        std::string command = std::string("cp '") + CALBRUNE_WIN64_DIR + "/" + name + "' '" + folder + "/'";
+        ASSERT_EQ(0, system(command.c_str()));
+    }
+    std::ofstream(path("lame_enc_helper")) << "#!/bin/sh\nexit 1\n";
+    ASSERT_EQ(0, chmod(path("lame_enc_helper").c_str(), 0755));
+    std::vector<std::string> arguments = {windowsPath(folder)};
+    for (int i = 0; i < 6; i++) {
+        std::string name = "f" + std::to_string(i) + ".wav";
+        writeWav(path(name), sweep(44100, 2, 0.2));
+        arguments.push_back(windowsPath(path(name)));
+    }
+    auto started = std::chrono::steady_clock::now();
+    std::string report = runDriver("", path("calbrune_wavejob.exe"), arguments);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_NE(report.find("converted 0\n"), std::string::npos) << report;
+    size_t refused = 0;
+    for (size_t at = report.find("l'encodeur refuse"); at != std::string::npos;
+         at = report.find("l'encodeur refuse", at + 1)) {
+        refused++;
+    }
+    EXPECT_EQ(refused, 6u) << report;
+    // The first file waits for the helper as long as a slow start may take;
+    // the others much less.
+    EXPECT_LT(seconds, 7.0);
 }
 
 }  // namespace
