@@ -5,6 +5,7 @@
 #include <math.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -82,17 +83,14 @@ protected:
     // The checksums that the encoder must see for track k, chunk by chunk.
     std::vector<DWORD> expectedChecksums(int k, DWORD samplesPerChunk, bool mono = false) const {
         std::vector<BYTE> audio = simTrackAudio(drive->disc, k);
+        if (mono) {
+            Converter::stereoToMono((SHORT*)audio.data(), (const SHORT*)audio.data(),
+                                    (DWORD)audio.size() / 2);
+            audio.resize(audio.size() / 2);
+        }
         std::vector<DWORD> sums;
-        DWORD take = samplesPerChunk * (mono ? 4 : 2);
-        for (size_t at = 0; at < audio.size(); at += take) {
-            DWORD bytes = (DWORD)(audio.size() - at < take ? audio.size() - at : take);
-            if (!mono) {
-                sums.push_back(fnv1a(audio.data() + at, bytes));
-                continue;
-            }
-            std::vector<SHORT> out(bytes / 4);
-            Converter::stereoToMono(out.data(), (const SHORT*)(audio.data() + at), bytes / 2);
-            sums.push_back(fnv1a(out.data(), out.size() * sizeof(SHORT)));
+        for (size_t at = 0; at < audio.size(); at += samplesPerChunk * 2) {
+            sums.push_back(fnv1a(audio.data() + at, std::min<size_t>(samplesPerChunk * 2, audio.size() - at)));
         }
         return sums;
     }
@@ -193,20 +191,18 @@ TEST_F(CdJob, ReadingFillsTheFirstFifthAndEncodingTheRest) {
     const DWORD sectors[2] = {100, 55};
     simInsertDisc('D', simDisc(1, {sectors[0], sectors[1]}));
     ASSERT_TRUE(run({0, 1}));
-
-    // Split the entry bar's events at each range message: reading, encoding.
-    std::vector<std::vector<std::pair<DWORD, DWORD>>> phases;
+    // Entry and overall positions in pairs, split at each range message:
+    // reading, then encoding, for each track.
     std::vector<DWORD> ranges;
+    std::vector<std::vector<std::pair<DWORD, DWORD>>> phases;
     for (size_t i = 0; i < h.events.size(); i++) {
         const ControlEvent& e = h.events[i];
         if (e.control == FileBar && e.message == PBM_SETRANGE32) {
             ranges.push_back((DWORD)e.lParam);
             phases.emplace_back();
-        } else if (e.control == FileBar && e.message == PBM_SETPOS && !phases.empty() &&
-                   e.wParam != 0) {
-            size_t next = indexOf(h.events, TotalBar, PBM_SETPOS, i);
-            ASSERT_EQ(next, i + 1) << "each entry position is followed by the overall one";
-            phases.back().push_back({(DWORD)e.wParam, (DWORD)h.events[next].wParam});
+        } else if (e.control == FileBar && e.message == PBM_SETPOS && e.wParam && !phases.empty()) {
+            ASSERT_EQ(indexOf(h.events, TotalBar, PBM_SETPOS, i), i + 1);
+            phases.back().push_back({(DWORD)e.wParam, (DWORD)h.events[i + 1].wParam});
         }
     }
     ASSERT_EQ(phases.size(), 4u);
@@ -214,29 +210,23 @@ TEST_F(CdJob, ReadingFillsTheFirstFifthAndEncodingTheRest) {
         DWORD b = sectors[t] * 2352;
         EXPECT_EQ(ranges[2 * t], b / 4 * 5);
         EXPECT_EQ(ranges[2 * t + 1], b / 4 * 5);
-        const auto& reading = phases[2 * t];
-        const auto& encoding = phases[2 * t + 1];
-        ASSERT_FALSE(reading.empty());
-        ASSERT_FALSE(encoding.empty());
-        // Reading: R / 4 after whole requests; the overall bar to (t + R/B/5) × 512.
-        EXPECT_EQ(reading.front().first, 27u * 2352 / 4);
-        EXPECT_EQ(reading.back().first, b / 4);
-        EXPECT_EQ(reading.back().second, (DWORD)((t + 0.2) * 512));
-        for (const auto& step : reading) {
-            EXPECT_EQ(step.first % (2352 / 4), 0u);
-            EXPECT_NEAR(step.second, floor((t + step.first * 4.0 / b / 5) * 512), 1.0);
-        }
-        // Encoding: from R / 4 up to R / 4 + R; the overall bar to the track's end.
-        EXPECT_GT(encoding.front().first, b / 4);
-        EXPECT_EQ(encoding.back().first, b / 4 + b);
-        EXPECT_EQ(encoding.back().second, (DWORD)((t + 1) * 512));
-        for (size_t i = 0; i < encoding.size(); i++) {
-            double consumed = encoding[i].first - b / 4;
-            EXPECT_NEAR(encoding[i].second, floor((t + 0.2 + consumed * 4 / (b * 5.0)) * 512), 1.0);
-            if (i > 0) {
-                EXPECT_GT(encoding[i].first, encoding[i - 1].first);
+        // Reading takes the entry bar to R / 4 after whole requests, and the
+        // overall one to (t + R / B / 5) × 512; encoding goes on to R / 4 + R
+        // and the track's end.
+        for (int p = 0; p < 2; p++) {
+            const auto& steps = phases[2 * t + p];
+            ASSERT_FALSE(steps.empty());
+            EXPECT_EQ(steps.back().first, p ? b / 4 + b : b / 4);
+            EXPECT_EQ(steps.back().second, (DWORD)((t + (p ? 1 : 0.2)) * 512));
+            for (size_t i = 0; i < steps.size(); i++) {
+                double done = p ? 0.2 + (steps[i].first - b / 4) * 0.8 / b : steps[i].first * 0.8 / b;
+                EXPECT_NEAR(steps[i].second, floor((t + done) * 512), 1.0);
+                EXPECT_TRUE(i == 0 || steps[i].first > steps[i - 1].first);
+                EXPECT_TRUE(p || steps[i].first % (2352 / 4) == 0);
             }
         }
+        EXPECT_EQ(phases[2 * t].front().first, 27u * 2352 / 4);
+        EXPECT_GT(phases[2 * t + 1].front().first, b / 4);
     }
 }
 

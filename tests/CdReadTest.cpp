@@ -158,22 +158,3 @@ TEST_F(CdRead, TracksNotOnTheDiscOrTooLargeForMemoryReadNothing) {
     simSetMemoryLimit(100 * 2352 - 1);
     expectRead(1, TrackReadNoMemory, {}, 0);
 }
-
-TEST_F(CdRead, AnEightyMinuteTrackIsReadWhole) {
-    if (sizeof(void*) < 8) {
-        GTEST_SKIP() << "only the 64-bit build can hold it";
-    }
-    const DWORD sectors = 80 * 60 * 75;
-    simInsertDisc('D', simDisc(1, {sectors}));
-    TrackAudio audio;
-    ASSERT_EQ(read(0, &audio), 1);
-    EXPECT_EQ(audio.bytesRead, 846720000u);
-    std::vector<BYTE> last(2352);
-    simDiscAudio(drive->disc, sectors - 1, 1, last.data());
-    EXPECT_EQ(memcmp(audio.buffer + audio.bytesRead - 2352, last.data(), 2352), 0);
-    // 360000 = 13333 × 27 + 6 + 3
-    EXPECT_EQ(drive->reads.size(), 13335u);
-    EXPECT_EQ(drive->reads.back().diskOffset, (LONGLONG)(sectors - 3) * 2048);
-    EXPECT_EQ(drive->reads.back().sectorCount, 3u);
-    releaseTrackAudio(&audio);
-}

@@ -203,38 +203,6 @@ TEST(ReadFileChunk, ShortFilesAndPartSamples) {
     CloseHandle(file);
 }
 
-TEST(ReadFileChunk, RealFilesReadToTheirEnd) {
-    struct Case {
-        const char* name;
-        int modeIndex;
-        DWORD values;
-    };
-    const Case cases[] = {
-        {"sox-s16-stereo-44100.wav", 4, 4410},
-        {"ffmpeg-s16-stereo-44100-list.wav", 0, 8820},
-        {"ffmpeg-u8-mono-32000-list.wav", 1, 8820},
-        {"sox-u8-stereo-11025.wav", 4, 4410},
-        {"ffmpeg-s16-stereo-96000-extensible.wav", 0, 8820},
-        {"s16-stereo-44100-fmt18.wav", 0, 8820},
-    };
-    for (const Case& k : cases) {
-        SCOPED_TRACE(k.name);
-        Converter c;
-        c.setChannelModeIndex(k.modeIndex);
-        Bytes b = readWholeFile(testDataPath(k.name));
-        Reads run = readWholeWav(c, b, 1152);
-        ASSERT_EQ(run.prepared, 1);
-        EXPECT_EQ(run.consumed, run.total);
-        EXPECT_EQ(run.values.size(), k.values);
-        EXPECT_NE(run.calls.back().count, 0u);
-        if (k.modeIndex == 0) {
-            // The first values are the first samples of the data chunk.
-            size_t offset = b.size() - run.total;
-            EXPECT_EQ(memcmp(run.values.data(), b.data() + offset, 8), 0);
-        }
-    }
-}
-
 TEST(ReadBufferChunk, CdAudioInMemory) {
     Bytes audio = patternBytes(176400, 5);
     for (int mono : {0, 1}) {

@@ -50,39 +50,6 @@ TEST(Converter, FreshObjectHasTheDefaults) {
     EXPECT_EQ(c.vbrMethodValue(), 0);
 }
 
-TEST(Converter, DerivedValuesFollowTheSelectedRows) {
-    Converter c;
-    c.setBitrateIndex(13);
-    EXPECT_EQ(c.cbrBitrate(1), 320);
-    EXPECT_EQ(c.cbrBitrate(0), 160);
-    c.setBitrateIndex(0);
-    EXPECT_EQ(c.cbrBitrate(1), 32);
-    EXPECT_EQ(c.cbrBitrate(0), 8);
-    // The quality rows are not in value order.
-    const int presets[6] = {1, 3, 4, 0, 2, 5};
-    const int rates[7] = {-1, 48000, 44100, 32000, 24000, 22050, 16000};
-    for (int row = 0; row < 7; row++) {
-        if (row < 6) {
-            c.setQualityIndex(row);
-            EXPECT_EQ(c.qualityPresetValue(), presets[row]) << "row " << row;
-        }
-        if (row > 0) {
-            c.setSampleRateIndex(row);
-            EXPECT_EQ(c.outputSampleRate(), rates[row]);
-        }
-        if (row > 0 && row < 5) {
-            c.setChannelModeIndex(row);
-            EXPECT_EQ(c.channelModeValue(), row - 1);
-            c.setVbrMethodIndex(row);
-            EXPECT_EQ(c.vbrMethodValue(), row);
-        }
-    }
-    c.setVbrMinBitrateIndex(0);
-    c.setVbrMaxBitrateIndex(11);
-    EXPECT_EQ(c.vbrMinBitrate(), 8);
-    EXPECT_EQ(c.vbrMaxBitrate(), 128);
-}
-
 TEST(Converter, StringSettersCopyAndLimit) {
     Converter c;
     char folder[MAX_PATH] = "D:\\Mp3";

@@ -43,18 +43,6 @@ static WavStatus parseGuarded(const Bytes& bytes, WavInfo* info, size_t size = S
     return parseWavBytes(guarded.data(), size, info);
 }
 
-// What any accepted header must promise the readers.
-static void expectSoundResult(const WavInfo& info, uint64_t size) {
-    EXPECT_GE(info.format.channels, 1);
-    EXPECT_LE(info.format.channels, 2);
-    EXPECT_TRUE(info.format.bitsPerSample == 8 || info.format.bitsPerSample == 16);
-    EXPECT_GE(info.format.samplesPerSec, 8000u);
-    EXPECT_LE(info.format.samplesPerSec, 192000u);
-    EXPECT_LE(info.dataOffset + info.dataSize, size);
-    EXPECT_GE(info.dataOffset, 20u);
-    EXPECT_EQ(info.dataSize % (info.format.channels * info.format.bitsPerSample / 8), 0u);
-}
-
 // In memory and through the file, as the WAV job reads it.
 TEST(WavHeader, FilesMadeBySoxAndFfmpeg) {
     struct SampleFile {
@@ -77,10 +65,8 @@ TEST(WavHeader, FilesMadeBySoxAndFfmpeg) {
         {"ffmpeg-u8-mono-32000-list.wav", WavUsable, 1, 32000, 8, 78},
         {"ffmpeg-s16-stereo-96000-extensible.wav", WavUsable, 2, 96000, 16, 102},
         {"ffmpeg-u8-mono-96000-extensible.wav", WavUsable, 1, 96000, 8, 102},
-        {"sox-s24-stereo-44100.wav", WavBadSampleSize},
-        {"sox-alaw-mono-8000.wav", WavNotPcm},
-        {"sox-s16-6ch-44100.wav", WavBadChannelCount},
-        {"sox-s16-mono-4000.wav", WavBadSampleRate},
+        {"sox-s24-stereo-44100.wav", WavBadSampleSize}, {"sox-alaw-mono-8000.wav", WavNotPcm},
+        {"sox-s16-6ch-44100.wav", WavBadChannelCount}, {"sox-s16-mono-4000.wav", WavBadSampleRate},
         {"ffmpeg-f32-stereo-44100.wav", WavNotPcm},
         {"ffmpeg-f32-stereo-96000-extensible.wav", WavNotPcm},
     };
@@ -150,7 +136,9 @@ TEST(WavHeader, TruncatedAtEveryByte) {
             }
             ASSERT_EQ(status, WavUsable);
             EXPECT_EQ(info.dataOffset, whole.dataOffset);
-            expectSoundResult(info, size);
+            EXPECT_EQ(info.format.samplesPerSec, whole.format.samplesPerSec);
+            EXPECT_EQ(info.dataSize, (size - whole.dataOffset) / whole.format.blockAlign *
+                                         whole.format.blockAlign);
         }
     }
 }
@@ -317,42 +305,6 @@ TEST(WavHeader, RefusesWhatCannotBeReadCorrectly) {
         EXPECT_EQ(parseGuarded(wavOf(format, patternBytes(48)), &info), WavNotPcm)
             << format.size();
     }
-}
-
-// Random damage to the first bytes of real files: whatever the parser
-// decides, it stays inside the bytes and promises only what is there.
-TEST(WavHeader, RandomlyDamagedHeaders) {
-    uint32_t x = 2463534242u;
-    auto next = [&x]() {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        return x;
-    };
-    int usable = 0;
-    for (const char* name : {"sox-s16-stereo-44100.wav", "ffmpeg-s16-stereo-44100-list.wav",
-                             "ffmpeg-u8-mono-96000-extensible.wav", "sox-alaw-mono-8000.wav"}) {
-        Bytes original = readWholeFile(testDataPath(name));
-        ASSERT_GT(original.size(), 200u);
-        original.resize(200);
-        for (int round = 0; round < 1500; round++) {
-            Bytes b = original;
-            for (int changes = 1 + next() % 4; changes > 0; changes--) {
-                size_t at = next() % 110;
-                b[at] = (next() & 1) ? (uint8_t)next() : (uint8_t)(b[at] ^ (1u << (next() % 8)));
-            }
-            size_t size = (next() % 4 == 0) ? next() % b.size() : b.size();
-            WavInfo info;
-            if (parseGuarded(b, &info, size) == WavUsable) {
-                usable++;
-                expectSoundResult(info, size);
-            }
-            if (HasFailure()) {
-                FAIL() << name << " round " << round;
-            }
-        }
-    }
-    EXPECT_GT(usable, 100);
 }
 
 // Damaged files as the WAV job meets them, through the file.
