@@ -43,7 +43,7 @@ protected:
     void TearDown() override {
         EXPECT_EQ(simOpenVolumes(), 0);
         EXPECT_EQ(simTrackBuffers(), 0);
-        EXPECT_EQ(countFiles(folder.path(), "*.tmp"), 0);
+        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
         c.unloadEncoder();
         resetRecorder();
     }

@@ -23,7 +23,7 @@ protected:
         c.setReplaceWithoutAsking(1);
     }
     void TearDown() override {
-        EXPECT_EQ(countFiles(folder.path(), "*.tmp"), 0);
+        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
         c.unloadEncoder();
         resetRecorder();
     }
@@ -338,7 +338,7 @@ TEST_F(WaveJob, FullDiskLeavesEarlierFileAndNoPartialOne) {
     c.setDestinationFolder(disk);
     addWav("song.wav", 1000 * chunkBytes);  // 16 kB of output from the stand-in
     bool ended = run();
-    int leftover = countFiles(disk, "*.tmp");
+    int leftover = pendingOutputFiles(disk);
     DeleteFileA(filler.c_str());
     std::string kept = fileContents(earlier);
     DeleteFileA(earlier.c_str());
