@@ -12,6 +12,7 @@
 
 #include "cdrom/CdRom.h"
 #include "jobs/JobFrame.h"
+#include "tests/WavTestFiles.h"
 #include "tests/sim/SimMachine.h"
 #include "tests/support/JobHarness.h"
 #include "tests/support/Recorder.h"
@@ -104,6 +105,7 @@ protected:
 
     std::string mp3(const char* name) const { return folder.file(name); }
 
+    JobTurn turn;
     Converter c;
     TempFolder folder;
     JobHarness h;

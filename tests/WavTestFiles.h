@@ -1,5 +1,6 @@
 // Helpers for the core's tests: WAV files built byte by byte, files on disk,
-// the committed sample files and the header step of the WAV job.
+// the committed sample files, the header step of the WAV job, and turns for
+// the job tests.
 #pragma once
 
 #include <windows.h>
@@ -149,3 +150,21 @@ inline Prepared prepare(Converter& c, const std::string& path, HANDLE* kept = nu
     }
     return p;
 }
+
+// The job harness answers any Calbrune question on the desktop, whatever
+// process asks it: tests that run jobs take turns across processes.
+class JobTurn {
+public:
+    JobTurn() : mutex(CreateMutexA(nullptr, FALSE, "calbrune-job-tests")) {
+        WaitForSingleObject(mutex, 120000);
+    }
+    ~JobTurn() {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+    JobTurn(const JobTurn&) = delete;
+    JobTurn& operator=(const JobTurn&) = delete;
+
+private:
+    HANDLE mutex;
+};

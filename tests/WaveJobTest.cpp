@@ -38,6 +38,7 @@ protected:
     std::string mp3(const char* name) const { return folder.file(name); }
     bool run() { return h.start(c) == 1 && h.waitForEnd(c); }
 
+    JobTurn turn;
     Converter c;
     TempFolder folder;
     JobHarness h;
@@ -431,6 +432,7 @@ DWORD WINAPI pressOk(LPVOID text) {
 }
 
 TEST(JobStart, MissingLibraryIsReportedAndNoWorkerStarts) {
+    JobTurn turn;
     Converter c;
     JobHarness h;
     std::string text;
