@@ -105,7 +105,6 @@ protected:
 
     std::string mp3(const char* name) const { return folder.file(name); }
 
-    JobTurn turn;
     Converter c;
     TempFolder folder;
     JobHarness h;

@@ -150,21 +150,3 @@ inline Prepared prepare(Converter& c, const std::string& path, HANDLE* kept = nu
     }
     return p;
 }
-
-// The job harness answers any Calbrune question on the desktop, whatever
-// process asks it: tests that run jobs take turns across processes.
-class JobTurn {
-public:
-    JobTurn() : mutex(CreateMutexA(nullptr, FALSE, "calbrune-job-tests")) {
-        WaitForSingleObject(mutex, 120000);
-    }
-    ~JobTurn() {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    }
-    JobTurn(const JobTurn&) = delete;
-    JobTurn& operator=(const JobTurn&) = delete;
-
-private:
-    HANDLE mutex;
-};

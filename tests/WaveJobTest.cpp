@@ -38,7 +38,6 @@ protected:
     std::string mp3(const char* name) const { return folder.file(name); }
     bool run() { return h.start(c) == 1 && h.waitForEnd(c); }
 
-    JobTurn turn;
     Converter c;
     TempFolder folder;
     JobHarness h;
@@ -432,7 +431,6 @@ DWORD WINAPI pressOk(LPVOID text) {
 }
 
 TEST(JobStart, MissingLibraryIsReportedAndNoWorkerStarts) {
-    JobTurn turn;
     Converter c;
     JobHarness h;
     std::string text;

@@ -4,6 +4,34 @@
 
 static JobHarness* current;
 
+struct BoxSearch {
+    const char* caption;
+    HWND found;
+};
+
+static BOOL CALLBACK matchBox(HWND window, LPARAM parameter) {
+    BoxSearch* search = (BoxSearch*)parameter;
+    char className[16];
+    char caption[64];
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && GetClassNameA(window, className, sizeof className) &&
+        lstrcmpA(className, "#32770") == 0 && GetWindowTextA(window, caption, sizeof caption) &&
+        lstrcmpA(caption, search->caption) == 0) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A message box of this process: tests running side by side each answer
+// their own questions only.
+static HWND findOwnBox(const char* caption) {
+    BoxSearch search = {caption, nullptr};
+    EnumWindows(matchBox, (LPARAM)&search);
+    return search.found;
+}
+
 JobHarness::JobHarness()
     : ended(false), endParam(0), ownerWindow(nullptr), controls(), original(), nextAnswer(0), answeredBox(nullptr) {
     INITCOMMONCONTROLSEX init = {sizeof(init), ICC_PROGRESS_CLASS};
@@ -60,7 +88,7 @@ bool JobHarness::waitForEnd(Converter& c, DWORD timeoutMs) {
 }
 
 void JobHarness::answerQuestion() {
-    HWND box = FindWindowA("#32770", "Calbrune 1.0");
+    HWND box = findOwnBox("Calbrune 1.0");
     // A box already answered goes away once its thread has seen the click.
     if (!box || box == answeredBox) {
         return;
@@ -124,7 +152,7 @@ LRESULT CALLBACK JobHarness::controlProc(HWND window, UINT message, WPARAM wPara
 bool pressMessageBox(const char* caption, int button, std::string* text, DWORD timeoutMs) {
     ULONGLONG deadline = GetTickCount64() + timeoutMs;
     for (;;) {
-        HWND box = FindWindowA("#32770", caption);
+        HWND box = findOwnBox(caption);
         HWND pressable = box ? GetDlgItem(box, button) : nullptr;
         if (pressable) {
             if (text) {
