@@ -18,5 +18,3 @@ extern const OptionEntry qualityPresets[6];
 extern const OptionEntry vbrMethods[5];
 extern const BitratePair bitratePairs[14];
 extern const int vbrBitrates[18];
-
-#define OPTION_COUNT(table) ((int)(sizeof(table) / sizeof((table)[0])))

@@ -26,7 +26,6 @@ public:
 
     // Takes N once, before the list walk.
     void begin(unsigned entryCount);
-    unsigned index() const { return i; }
     // Advances i, whatever the outcome of the entry.
     void nextEntry() { i++; }
 

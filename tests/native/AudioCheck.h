@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 struct Audio {
     int rate = 0;
     int channels = 0;
@@ -170,3 +172,23 @@ inline size_t bestLag(const Audio& input, const Audio& output) {
     return best;
 }
 
+
+// The decoded audio has the input's rate and channels, is as long as the
+// input plus the codec's delay and at most `slack` frames and two MP3 frames
+// more, and follows it closely in every channel. Returns the delay found.
+inline size_t expectDecodedClose(const Audio& input, const Audio& decoded, size_t slack,
+                                 double minCorrelation) {
+    EXPECT_EQ(input.rate, decoded.rate);
+    EXPECT_EQ(input.channels, decoded.channels);
+    if (input.rate != decoded.rate || input.channels != decoded.channels) {
+        return 0;
+    }
+    size_t frame = input.rate >= 32000 ? 1152 : 576;
+    size_t lag = bestLag(input, decoded);
+    EXPECT_GE(decoded.frames(), input.frames() + lag);
+    EXPECT_LE(decoded.frames(), input.frames() + lag + slack + 2 * frame);
+    for (int channel = 0; channel < input.channels; channel++) {
+        EXPECT_GT(correlation(input, decoded, channel, lag), minCorrelation) << "channel " << channel;
+    }
+    return lag;
+}

@@ -109,16 +109,8 @@ TEST_F(WineEncodeTest, DecodedAudioMatchesInput) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Audio decoded = decodeMp3(encode(c.audio, c.settings), folder);
-        ASSERT_EQ(c.audio.rate, decoded.rate);
-        ASSERT_EQ(c.audio.channels, decoded.channels);
-        size_t frame = c.audio.rate >= 32000 ? 1152 : 576;
-        size_t lag = bestLag(c.audio, decoded);
-        EXPECT_LT(lag, 2 * frame);
-        EXPECT_GE(decoded.frames(), c.audio.frames() + lag);
-        EXPECT_LE(decoded.frames(), c.audio.frames() + lag + 2 * frame);
-        for (int channel = 0; channel < c.audio.channels; channel++) {
-            EXPECT_GT(correlation(c.audio, decoded, channel, lag), c.minCorrelation) << "channel " << channel;
-        }
+        size_t lag = expectDecodedClose(c.audio, decoded, 0, c.minCorrelation);
+        EXPECT_LT(lag, 2u * (c.audio.rate >= 32000 ? 1152 : 576));
     }
 
     Audio quiet = silence(22050, 1, 2);
