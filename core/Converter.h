@@ -107,6 +107,10 @@ public:
     int startJob(HWND fileProgressBar, HWND totalProgressBar, HWND fileProgressLabel,
                  HWND totalProgressLabel, UINT jobDoneMessage);
     void closeWorkerThread();
+    // Non-zero from the worker's creation until closeWorkerThread, which the
+    // finish page calls on receiving the end message: a cancelled worker is
+    // still at work until then, and the job's report is still its own.
+    int workerExists() const { return workerThread_ != nullptr; }
 
     // Settings.
     int sourceKind() const { return sourceKind_; }

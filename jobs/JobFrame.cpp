@@ -9,7 +9,10 @@ static const char caption[] = "Calbrune 1.0";
 // messages waits until at least 25 ms have passed since the last pair, and
 // at least 40 times what that pair cost: where a moving bar repaints slowly
 // (2 ms a pair under Wine) the bars then take under 3 % of the job's time.
+// The cost includes waiting for a busy interface thread, so the pause is
+// capped: one stall must not freeze the bars for the rest of the entry.
 static const double minimumInterval = 0.025;
+static const double maximumInterval = 0.25;
 static const double costFactor = 40.0;
 
 static double seconds() {
@@ -72,8 +75,13 @@ void JobFrame::stepDone(DWORD entryPosition, float fraction, bool firstStep, boo
     float overall = ((float)i + fraction) * 1024.0f / entries;
     send(c->fileProgressBar(), PBM_SETPOS, (WPARAM)entryPosition, 0);
     send(c->totalProgressBar(), PBM_SETPOS, (WPARAM)overall, 0);
-    double cost = seconds() - now;
-    nextPairTime = now + (cost * costFactor > minimumInterval ? cost * costFactor : minimumInterval);
+    double pause = (seconds() - now) * costFactor;
+    if (pause < minimumInterval) {
+        pause = minimumInterval;
+    } else if (pause > maximumInterval) {
+        pause = maximumInterval;
+    }
+    nextPairTime = now + pause;
 }
 
 void JobFrame::setEntryPosition(DWORD position) {
@@ -103,8 +111,8 @@ void JobFrame::declined() {
 }
 
 void JobFrame::end() {
-    // The outcome is read from the report before the flag is lowered: once
-    // it is, a new job may start and clear the report.
+    // Lowering the flag does not yet let a new job start and clear the
+    // report: startJob waits until this message has been received.
     WPARAM outcome = lastJobReport().failureCount() ? JobCompletedWithFailures : JobCompleted;
     if (c->jobRunning()) {
         c->setJobRunning(0);

@@ -10,15 +10,17 @@
 DWORD WINAPI WaveConversionJob(LPVOID parameter);
 DWORD WINAPI CdConversionJob(LPVOID parameter);
 
-// The report of the last job; valid once its end message has arrived.
+// The report of the last job; valid once its end message has arrived, and
+// kept until the next job starts, which startJob allows only after that.
 JobReport& lastJobReport();
 
 class JobFrame {
 public:
-    // Clears the report. The running flag is not touched: startJob raises it
-    // before the worker exists, so that a cancel made before the worker's
-    // first act is not lost (a test that starts a job procedure by itself
-    // raises the flag first).
+    // Clears the report, which no other job can be using: startJob creates no
+    // worker while an earlier one's end message is still to be received. The
+    // running flag is not touched: startJob raises it before the worker
+    // exists, so that a cancel made before the worker's first act is not lost
+    // (a test that starts a job procedure by itself raises the flag first).
     explicit JobFrame(Converter* converter);
 
     Converter* converter() const { return c; }

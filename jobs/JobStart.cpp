@@ -8,7 +8,10 @@ static const char caption[] = "Calbrune 1.0";
 
 int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalLabel,
                         UINT doneMessage) {
-    if (jobRunning()) {
+    // A cancelled worker clears the flag but works on until its end message
+    // has been received: only then may another job have the files and the
+    // report.
+    if (workerExists() || jobRunning()) {
         return 0;
     }
     fileProgressBar_ = fileBar;
@@ -28,8 +31,8 @@ int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalL
         SendMessageA(totalBar, PBM_SETRANGE, 0, MAKELPARAM(0, 1024));
         SendMessageA(totalBar, PBM_SETPOS, 0, 0);
     }
-    // Raised here rather than by the worker: no second job can start in
-    // between, and a cancel before the worker's first act is not lost.
+    // Raised here rather than by the worker, so that a cancel made before the
+    // worker's first act is not lost.
     setJobRunning(1);
     HANDLE thread = CreateThread(nullptr, 0, sourceKind_ == 1 ? CdConversionJob : WaveConversionJob,
                                  this, 0, nullptr);
@@ -39,7 +42,6 @@ int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalL
                     MB_ICONINFORMATION);
         return 0;
     }
-    closeWorkerThread();
     workerThread_ = thread;
     return 1;
 }

@@ -141,6 +141,37 @@ TEST_F(WaveJob, ProgressIsSentSparingly) {
     EXPECT_EQ(h.of(TotalBar, PBM_SETPOS).back().wParam, 1024u);
 }
 
+BEENCODECHUNK recorderEncode;
+
+// The stand-in, slowed to at least a millisecond a chunk.
+BE_ERR __cdecl slowEncode(HBE_STREAM stream, DWORD count, SHORT* in, BYTE* out, DWORD* produced) {
+    Sleep(1);
+    return recorderEncode(stream, count, in, out, produced);
+}
+
+// One update that keeps the interface thread busy for 400 ms must not hold
+// back the bars for the rest of the entry (here at least 800 ms of work).
+TEST_F(WaveJob, ProgressGoesOnAfterAStalledUpdate) {
+    addWav("long.wav", 800 * chunkBytes);
+    recorderEncode = c.beEncodeChunk;
+    c.beEncodeChunk = slowEncode;
+    size_t stalledAt = 0;
+    h.onEvent = [&](const ControlEvent& e) {
+        if (!stalledAt && e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 0) {
+            stalledAt = h.events.size();
+            Sleep(400);
+        }
+    };
+    ASSERT_TRUE(run());
+    ASSERT_GT(stalledAt, 0u);
+    // Pairs after the stalled one, the entry's last step included.
+    int pairs = 0;
+    for (size_t k = stalledAt + 1; k < h.events.size(); k++) {
+        pairs += h.events[k].control == TotalBar && h.events[k].message == PBM_SETPOS;
+    }
+    EXPECT_GE(pairs, 3);
+}
+
 // The 16-bit values that the encoder must get from a file's data.
 std::vector<SHORT> expectedSamples(const Bytes& data, int channels, int bits, bool mono) {
     DWORD n = (DWORD)(data.size() / (bits / 8));
@@ -397,6 +428,42 @@ TEST_F(WaveJob, CancelBeforeAnyEncodingWritesNothing) {
     ASSERT_TRUE(h.waitForEnd(c));
     EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
     EXPECT_FALSE(fileExists(mp3("a.mp3")) || fileExists(mp3("b.mp3")));
+}
+
+// A cancelled worker lives on until its end message: a start made in
+// between is refused and must not revive it, and the next one runs.
+TEST_F(WaveJob, StartDuringCancelWaitsForTheEndMessage) {
+    for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav"}) {
+        addWav(name, 20 * chunkBytes);
+    }
+    int restarted = -1, runningAfter = -1, existedAfter = -1;
+    h.onEvent = [&](const ControlEvent& e) {
+        if (restarted < 0 && e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 0) {
+            c.setJobRunning(0);
+            restarted = h.start(c);
+            runningAfter = c.jobRunning();
+            existedAfter = c.workerExists() != 0;
+        }
+    };
+    ASSERT_EQ(h.start(c), 1);
+    ASSERT_TRUE(h.waitForEnd(c));
+    EXPECT_EQ(restarted, 0);
+    EXPECT_EQ(runningAfter, 0);
+    EXPECT_EQ(existedAfter, 1);
+    EXPECT_EQ(h.endMessages, 1);
+    EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
+    EXPECT_EQ(c.workerExists(), 0);
+    EXPECT_EQ(calls("init"), 1u);
+    for (const char* name : {"1.mp3", "2.mp3", "3.mp3", "4.mp3"}) {
+        EXPECT_FALSE(fileExists(mp3(name))) << name;
+    }
+
+    h.onEvent = nullptr;
+    ASSERT_EQ(h.start(c), 1);
+    ASSERT_TRUE(h.waitForEnd(c));
+    EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
+    EXPECT_EQ(lastJobReport().convertedCount(), 4u);
+    EXPECT_EQ(h.endMessages, 2);
 }
 
 TEST_F(WaveJob, OnlyOneJobAtATime) {

@@ -33,7 +33,7 @@ static HWND findOwnBox(const char* caption) {
 }
 
 JobHarness::JobHarness()
-    : ended(false), endParam(0), ownerWindow(nullptr), controls(), original(), nextAnswer(0), answeredBox(nullptr) {
+    : ended(false), endParam(0), endMessages(0), ownerWindow(nullptr), controls(), original(), nextAnswer(0), answeredBox(nullptr) {
     INITCOMMONCONTROLSEX init = {sizeof(init), ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&init);
     WNDCLASSA windowClass = {};
@@ -73,15 +73,14 @@ bool JobHarness::waitForEnd(Converter& c, DWORD timeoutMs) {
     while (!ended && GetTickCount64() < deadline) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (!ended && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
         answerQuestion();
     }
     if (ended) {
-        // The worker returns right after its post.
-        WaitForSingleObject(c.workerThread(), 5000);
+        // As the finish page does: the job is over once its end message is in.
         c.closeWorkerThread();
     }
     return ended;
@@ -123,6 +122,7 @@ LRESULT CALLBACK JobHarness::ownerProc(HWND window, UINT message, WPARAM wParam,
     if (message == doneMessage && current) {
         current->ended = true;
         current->endParam = wParam;
+        current->endMessages++;
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

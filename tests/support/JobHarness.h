@@ -34,8 +34,9 @@ public:
 
     // startJob with the four controls (or none) and the finish page's message.
     int start(Converter& c, bool withControls = true);
-    // Pumps messages until the end message arrives; answers the overwrite
-    // questions with `answers` in turn (IDYES or IDNO). Returns false on timeout.
+    // Pumps messages until the end message arrives, then closes the worker's
+    // handle as the finish page does; answers the overwrite questions with
+    // `answers` in turn (IDYES or IDNO). Returns false on timeout.
     bool waitForEnd(Converter& c, DWORD timeoutMs = 30000);
 
     std::vector<int> answers;
@@ -48,6 +49,7 @@ public:
     std::vector<std::string> questions;
     bool ended;
     WPARAM endParam;
+    int endMessages;  // all received, over every job
 
     // The events of one control with one message, in order.
     std::vector<ControlEvent> of(Control control, UINT message) const;
