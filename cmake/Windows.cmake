@@ -16,15 +16,25 @@ add_library(calbrune_core STATIC ${CORE_SOURCES} ${CDROM_SOURCES})
 target_include_directories(calbrune_core PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(calbrune_core PUBLIC ${WIN_LIBS})
 
-file(GLOB APP_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.cpp)
-add_executable(calbrune WIN32 ${APP_SOURCES} ${UI_SOURCES} ${CD_DEVICE_SOURCES})
-target_link_libraries(calbrune PRIVATE calbrune_core)
+# The wizard: its frame, pages and resources, without WinMain, so that the
+# tests can run it too.
+file(GLOB WIZARD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/Wizard.cpp)
+file(GLOB RES_DEPENDS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/res/calbrune.rc PROPERTIES
+                            OBJECT_DEPENDS "${RES_DEPENDS}")
+add_library(calbrune_wizard STATIC ${WIZARD_SOURCES} ${UI_SOURCES})
+target_link_libraries(calbrune_wizard PUBLIC calbrune_core)
+set(RES_SOURCES ${CMAKE_SOURCE_DIR}/res/calbrune.rc)
+set(APP_SOURCES ${CMAKE_SOURCE_DIR}/app/Main.cpp ${RES_SOURCES})
+
+add_executable(calbrune WIN32 ${APP_SOURCES} ${CD_DEVICE_SOURCES})
+target_link_libraries(calbrune PRIVATE calbrune_wizard)
 
 # The same program on the simulated CD machine (set up from CALBRUNE_SIMCD),
 # for the wizard's end-to-end tests.
 file(GLOB SIM_CD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp)
-add_executable(calbrune_simcd WIN32 ${APP_SOURCES} ${UI_SOURCES} ${SIM_CD_SOURCES})
-target_link_libraries(calbrune_simcd PRIVATE calbrune_core)
+add_executable(calbrune_simcd WIN32 ${APP_SOURCES} ${SIM_CD_SOURCES})
+target_link_libraries(calbrune_simcd PRIVATE calbrune_wizard)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/lamedll/CMakeLists.txt)
   add_subdirectory(lamedll)
@@ -71,3 +81,8 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
   gtest_discover_tests(calbrune_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests PROPERTIES TIMEOUT 120)
 endif()
+
+# Goes through the wizard of calbrune.exe or calbrune_simcd.exe from another
+# process, as a user would: the wizard's end-to-end tests and the demo run it.
+add_executable(calbrune_drive tests/tools/WizardDriver.cpp)
+target_link_libraries(calbrune_drive PRIVATE user32 gdi32)
