@@ -57,8 +57,9 @@ target_link_libraries(calbrune_testsupport PUBLIC calbrune_core)
 target_compile_definitions(calbrune_testsupport PUBLIC CALBRUNE_TEST_DATA="${TEST_DATA_WINDOWS}"
   CALBRUNE_RECORDER_DIR="${RECORDER_DIR_WINDOWS}")
 
-add_executable(calbrune_tests ${TEST_SOURCES})
-target_link_libraries(calbrune_tests PRIVATE calbrune_testsupport gtest_main gmock)
+# The tests run the real wizard too, with the templates compiled in.
+add_executable(calbrune_tests ${TEST_SOURCES} ${RES_SOURCES})
+target_link_libraries(calbrune_tests PRIVATE calbrune_testsupport calbrune_wizard gtest_main gmock)
 # A folder of its own, so that no lame_enc.dll lies beside the test program
 # unless a test puts one there.
 set_target_properties(calbrune_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)

@@ -70,7 +70,7 @@ static void addFile(HWND page, Converter* c, const char* folder, const char* nam
     int folderLength = folder ? lstrlenA(folder) : 0;
     int separator = folderLength && folder[folderLength - 1] != '\\';
     if (folderLength + separator + lstrlenA(name) >= MAX_PATH) {
-        char shown[MAX_PATH * 2 + 2];
+        char shown[1025];  // wsprintfA writes at most 1024 characters
         wsprintfA(shown, separator ? "%s\\%s" : "%s%s", folder ? folder : "", name);
         refusals->tooLong.add(shown);
         return;
@@ -119,13 +119,11 @@ static void onDrop(HWND page, Converter* c, HDROP drop) {
     Refusals refusals;
     UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count; i++) {
-        char path[MAX_PATH * 2];
-        UINT length = DragQueryFileA(drop, i, nullptr, 0);
-        if (length >= sizeof(path)) {
-            refusals.tooLong.add("(chemin illisible)");
+        char path[MAX_PATH * 4];
+        if (DragQueryFileA(drop, i, path, sizeof(path)) >= MAX_PATH) {
+            refusals.tooLong.add(path);
             continue;
         }
-        DragQueryFileA(drop, i, path, sizeof(path));
         DWORD attributes = GetFileAttributesA(path);
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
             lstrcmpiA(PathFindExtensionA(path), ".wav") != 0) {
