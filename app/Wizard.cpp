@@ -5,12 +5,14 @@
 #include <prsht.h>
 
 #include "core/Converter.h"
+#include "pages/PageCommon.h"
 #include "pages/Pages.h"
 #include "res/resource.h"
 
-static_assert(sizeof(void*) == 8 || PROPSHEETPAGEA_V2_SIZE == 48, "page record size");
-// PROPSHEETHEADERA_V2_SIZE, which this compiler's header cannot expand.
-static const UINT sheetRecordSize = CCSIZEOF_STRUCT(PROPSHEETHEADERA, hbmHeader);
+// The records that carry header titles, watermark and header bitmaps.
+static const UINT pageRecordSize = RECORD_SIZE(PROPSHEETPAGEA, pszHeaderSubTitle);
+static const UINT sheetRecordSize = RECORD_SIZE(PROPSHEETHEADERA, hbmHeader);
+static_assert(sizeof(void*) == 8 || pageRecordSize == 48, "page record size");
 static_assert(sizeof(void*) == 8 || sheetRecordSize == 52, "sheet record size");
 
 static WNDPROC previousSheetProc;
@@ -103,7 +105,7 @@ void runWizard(HINSTANCE instance, Converter* c) {
     HPROPSHEETPAGE pages[pageCount];
     for (int i = 0; i < pageCount; i++) {
         PROPSHEETPAGEA page = {};
-        page.dwSize = PROPSHEETPAGEA_V2_SIZE;
+        page.dwSize = pageRecordSize;
         page.dwFlags = pageTable[i].flags;
         page.hInstance = instance;
         page.pszTemplate = MAKEINTRESOURCEA(pageTable[i].templateId);

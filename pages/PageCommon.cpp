@@ -6,7 +6,9 @@
 #include "app/Wizard.h"
 #include "core/Converter.h"
 
-static_assert(sizeof(void*) == 8 || TTTOOLINFOA_V2_SIZE == 44, "tool record size");
+// The tool record without lpReserved.
+static const UINT toolRecordSize = RECORD_SIZE(TOOLINFOA, lParam);
+static_assert(sizeof(void*) == 8 || toolRecordSize == 44, "tool record size");
 
 Converter* attachConverter(HWND page, LPARAM creationRecord) {
     Converter* c = (Converter*)((const PROPSHEETPAGEA*)creationRecord)->lParam;
@@ -39,7 +41,7 @@ void addTooltips(HWND page, const Tooltip* tips, int count) {
     SendMessageA(tooltip, TTM_SETMAXTIPWIDTH, 0, 250);
     for (int i = 0; i < count; i++) {
         TOOLINFOA tool = {};
-        tool.cbSize = TTTOOLINFOA_V2_SIZE;
+        tool.cbSize = toolRecordSize;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         tool.hwnd = page;
         tool.uId = (UINT_PTR)GetDlgItem(page, tips[i].control);

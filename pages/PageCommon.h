@@ -4,7 +4,13 @@
 
 #include <windows.h>
 
+#include <stddef.h>
+
 class Converter;
+
+// A record's size up to and including `field`, as the headers' *_SIZE
+// macros give it, but usable in a constant expression.
+#define RECORD_SIZE(type, field) (offsetof(type, field) + sizeof(((type*)nullptr)->field))
 
 // Keeps the Converter of the page's creation record in its user data.
 Converter* attachConverter(HWND page, LPARAM creationRecord);

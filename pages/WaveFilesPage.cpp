@@ -10,7 +10,9 @@
 #include "pages/Pages.h"
 #include "res/resource.h"
 
-static_assert(sizeof(void*) == 8 || OPENFILENAME_SIZE_VERSION_400A == 76, "dialog record size");
+// The dialog record without the Windows 2000 fields.
+static const DWORD dialogRecordSize = RECORD_SIZE(OPENFILENAMEA, lpTemplateName);
+static_assert(sizeof(void*) == 8 || dialogRecordSize == 76, "dialog record size");
 
 // Room for several hundred files of one folder in one selection.
 static const DWORD selectionCapacity = 65536;
@@ -27,7 +29,7 @@ static const Tooltip tooltips[] = {
 static int chooseWaveFiles(HWND owner, char* buffer, DWORD capacity) {
     buffer[0] = '\0';
     OPENFILENAMEA dialog = {};
-    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.lStructSize = dialogRecordSize;
     dialog.hwndOwner = owner;
     dialog.lpstrFilter = "Fichier WAVE (*.wav)\0*.wav\0";
     dialog.lpstrFile = buffer;

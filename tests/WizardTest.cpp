@@ -324,7 +324,7 @@ TEST_F(Wizard, DestinationInBothModes) {
     w.press(PSBTN_NEXT);
     ASSERT_EQ(w.page(), IDD_DESTINATION);
     auto state = [&] {
-        return std::vector<int>({IsDlgButtonChecked(GetParent(w.control(IDC_BROWSE)),
+        return std::vector<int>({(int)IsDlgButtonChecked(GetParent(w.control(IDC_BROWSE)),
                                                     IDC_SAVE_BESIDE_SOURCE),
                                  enabled(w.control(IDC_SAVE_BESIDE_SOURCE)),
                                  enabled(w.control(IDC_DESTINATION_FOLDER)),
@@ -533,6 +533,8 @@ TEST_F(FinishPageTest, CancelWaitsForTheWorkerAndNothingEndsMeanwhile) {
         w.press(PSBTN_FINISH);
         EXPECT_EQ(c.jobRunning(), 0);
         EXPECT_TRUE(c.workerExists());
+        EXPECT_EQ(w.text(w.button(finishButton)), "Annuler");
+        EXPECT_FALSE(shown(w, IDCANCEL));
     }
     SetEvent(gate);
     EXPECT_EQ(w.answerBox(IDOK), "Encodage interrompu!  ");

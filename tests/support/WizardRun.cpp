@@ -11,25 +11,28 @@ static const UINT syncMessage = WM_APP + 0x3A7;
 static std::atomic<LONG> syncsHandled;
 static WNDPROC sheetProcBelow;
 
+struct Search {
+    bool (*match)(HWND, void*);
+    void* context;
+    HWND found;
+};
+
+static BOOL CALLBACK searchWindow(HWND window, LPARAM parameter) {
+    Search* s = (Search*)parameter;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
+        s->match(window, s->context)) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A visible top-level window of this process that `match` accepts.
 static HWND findWindow(bool (*match)(HWND, void*), void* context) {
-    struct Search {
-        bool (*match)(HWND, void*);
-        void* context;
-        HWND found;
-    } search = {match, context, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            Search* s = (Search*)parameter;
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
-                s->match(window, s->context)) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        (LPARAM)&search);
+    Search search = {match, context, nullptr};
+    EnumWindows(searchWindow, (LPARAM)&search);
     return search.found;
 }
 
