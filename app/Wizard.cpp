@@ -91,6 +91,13 @@ LRESULT CALLBACK wizardSheetProc(HWND window, UINT message, WPARAM wParam, LPARA
             return 0;
         }
         break;
+    case WM_CLOSE:
+        // Sent directly (by the system, another program), it would end the
+        // sheet without the cancel path above.
+        if (workerAlive()) {
+            return 0;
+        }
+        break;
     case WM_SHOWSHEETBUTTON:
         if (int control = buttonControl(wParam)) {
             return ShowWindow(GetDlgItem(window, control), (int)lParam);
@@ -100,13 +107,30 @@ LRESULT CALLBACK wizardSheetProc(HWND window, UINT message, WPARAM wParam, LPARA
     return CallWindowProcA(previousSheetProc, window, message, wParam, lParam);
 }
 
+// Once the sheet has its size: in the middle of the screen's work area,
+// where the program's message boxes appear too.
+static int CALLBACK sheetCallback(HWND sheet, UINT message, LPARAM) {
+    if (message == PSCB_INITIALIZED) {
+        RECT area, window;
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+        GetWindowRect(sheet, &window);
+        int width = window.right - window.left, height = window.bottom - window.top;
+        SetWindowPos(sheet, nullptr, area.left + (area.right - area.left - width) / 2,
+                     area.top + (area.bottom - area.top - height) / 2, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return 0;
+}
+
 void runWizard(HINSTANCE instance, Converter* c) {
     sheetConverter = c;
     HPROPSHEETPAGE pages[pageCount];
     for (int i = 0; i < pageCount; i++) {
         PROPSHEETPAGEA page = {};
         page.dwSize = pageRecordSize;
-        page.dwFlags = pageTable[i].flags;
+        // Pages without a caption of their own would leave the title bar empty.
+        page.dwFlags = pageTable[i].flags | PSP_USETITLE;
+        page.pszTitle = "Calbrune 1.0";
         page.hInstance = instance;
         page.pszTemplate = MAKEINTRESOURCEA(pageTable[i].templateId);
         page.pfnDlgProc = pageTable[i].procedure;
@@ -129,6 +153,8 @@ void runWizard(HINSTANCE instance, Converter* c) {
     sheet.phpage = pages;
     sheet.pszbmWatermark = MAKEINTRESOURCEA(IDB_WATERMARK);
     sheet.hbmHeader = header;
+    sheet.pfnCallback = sheetCallback;
+    sheet.dwFlags |= PSH_USECALLBACK;
     PropertySheetA(&sheet);
     if (header) {
         DeleteObject(header);

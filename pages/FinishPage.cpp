@@ -26,6 +26,7 @@ static void onSetActive(HWND page, Converter* c) {
     resetBars(page);
     SetDlgItemTextA(page, IDC_FILE_CAPTION, "Progression fichier...");
     SetDlgItemTextA(page, IDC_TOTAL_CAPTION, "Progression générale...");
+    redrawSheet(page);
 }
 
 // Finish starts a conversion, or asks the running one to stop. While a

@@ -28,6 +28,11 @@ void showSheetButton(HWND page, int button, int showCommand) {
     PostMessageA(GetParent(page), WM_SHOWSHEETBUTTON, (WPARAM)button, (LPARAM)showCommand);
 }
 
+void redrawSheet(HWND page) {
+    RedrawWindow(GetParent(page), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_FRAME);
+}
+
 INT_PTR pageResult(HWND page, LONG_PTR result) {
     SetWindowLongPtrA(page, DWLP_MSGRESULT, result);
     return TRUE;

@@ -20,6 +20,9 @@ Converter* pageConverter(HWND page);
 void setWizardButtons(HWND page, DWORD buttons);
 // WM_SHOWSHEETBUTTON, posted to the sheet.
 void showSheetButton(HWND page, int button, int showCommand);
+// Repaints the whole sheet once it has switched pages: going from an
+// interior page to an exterior one can leave the header band behind.
+void redrawSheet(HWND page);
 // Sets the page's answer to a notification; the procedure returns TRUE.
 INT_PTR pageResult(HWND page, LONG_PTR result);
 

@@ -37,6 +37,7 @@ static INT_PTR onNotify(HWND page, Converter* c, const NMHDR* header) {
         setWizardButtons(page, PSWIZB_NEXT);
         CheckRadioButton(page, IDC_SOURCE_WAVE, IDC_SOURCE_CD, IDC_SOURCE_WAVE + c->sourceKind());
         showSheetButton(page, SheetBack, SW_HIDE);
+        redrawSheet(page);
         return 0;
     case PSN_WIZNEXT:
         showSheetButton(page, SheetBack, SW_SHOW);

@@ -316,8 +316,11 @@ TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
 
 TEST_F(Wizard, DestinationInBothModes) {
     ASSERT_EQ(simConfigure("G=300"), 1);
-    TempFolder other;
-    c.setDestinationFolder(folder.path());
+    // Folders of long standing: the browser does not always find one made
+    // a moment ago.
+    const char* first = "C:\\windows";
+    const char* other = "C:\\windows\\system32";
+    c.setDestinationFolder(first);
     c.sourceFiles.append(wav("a.wav").c_str());
     WizardRun w(c);
     w.press(PSBTN_NEXT);
@@ -332,7 +335,7 @@ TEST_F(Wizard, DestinationInBothModes) {
     };
     EXPECT_EQ(state(), std::vector<int>({1, 1, 0, 0}));
     EXPECT_EQ(IsDlgButtonChecked(GetParent(w.control(IDC_BROWSE)), IDC_WARN_BEFORE_REPLACE), 1u);
-    EXPECT_EQ(w.text(IDC_DESTINATION_FOLDER), folder.path());
+    EXPECT_EQ(w.text(IDC_DESTINATION_FOLDER), first);
     w.click(IDC_SAVE_BESIDE_SOURCE);
     EXPECT_EQ(state(), std::vector<int>({0, 1, 1, 1}));
     EXPECT_EQ(c.saveBesideSource(), 0);
@@ -343,15 +346,15 @@ TEST_F(Wizard, DestinationInBothModes) {
     ASSERT_TRUE(browser);
     PostMessageA(GetDlgItem(browser, IDOK), BM_CLICK, 0, 0);
     w.settle();
-    EXPECT_STREQ(c.destinationFolder(), folder.path());
+    EXPECT_STREQ(c.destinationFolder(), first);
     w.click(IDC_BROWSE);
     browser = w.waitDialog(nullptr, 0x3741);
     ASSERT_TRUE(browser);
-    SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, (LPARAM)other.path());
+    SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, (LPARAM)other);
     PostMessageA(GetDlgItem(browser, IDOK), BM_CLICK, 0, 0);
     w.settle();
-    EXPECT_STREQ(c.destinationFolder(), other.path());
-    EXPECT_EQ(w.text(IDC_DESTINATION_FOLDER), other.path());
+    EXPECT_STREQ(c.destinationFolder(), other);
+    EXPECT_EQ(w.text(IDC_DESTINATION_FOLDER), other);
     w.click(IDC_WARN_BEFORE_REPLACE);
     EXPECT_EQ(c.replaceWithoutAsking(), 1);
 
@@ -528,6 +531,7 @@ TEST_F(FinishPageTest, CancelWaitsForTheWorkerAndNothingEndsMeanwhile) {
     for (int cancelled = 0; cancelled < 2; cancelled++) {
         w.post(w.sheet(), WM_SYSCOMMAND, SC_CLOSE, 0);
         w.post(w.sheet(), WM_COMMAND, IDCANCEL, 0);
+        w.post(w.sheet(), WM_CLOSE, 0, 0);
         EXPECT_TRUE(w.noBox());
         EXPECT_TRUE(IsWindow(w.sheet()));
         w.press(PSBTN_FINISH);
@@ -663,10 +667,10 @@ TEST_F(Wizard, TextsAreTheProgramsOwn) {
          {}},
     };
     WizardRun w(c);
-    EXPECT_EQ(w.text(w.sheet()), "Calbrune 1.0");
     for (const PageTexts& p : pages) {
         w.show(p.page);
         ASSERT_EQ(w.page(), p.page);
+        EXPECT_EQ(w.text(w.sheet()), "Calbrune 1.0");
         HWND page = (HWND)SendMessageA(w.sheet(), PSM_GETCURRENTPAGEHWND, 0, 0);
         Lines found;
         for (HWND child = GetWindow(page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
