@@ -40,3 +40,12 @@ target_compile_definitions(job_end_to_end_tests PRIVATE
   CALBRUNE_WIN64_DIR="${CALBRUNE_WIN64_DIR}" WINE_RUN="${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
 include(GoogleTest)
 gtest_discover_tests(job_end_to_end_tests PROPERTIES TIMEOUT 120)
+
+# The wizard of the 64-bit program driven by calbrune_drive under Wine; needs
+# an X display (scripts/test.sh starts Xvfb).
+add_executable(wizard_end_to_end_tests ${CMAKE_SOURCE_DIR}/tests/native/WizardEndToEndTest.cpp)
+target_include_directories(wizard_end_to_end_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(wizard_end_to_end_tests PRIVATE GTest::gtest_main)
+target_compile_definitions(wizard_end_to_end_tests PRIVATE
+  CALBRUNE_WIN64_DIR="${CALBRUNE_WIN64_DIR}" WINE_RUN="${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
+gtest_discover_tests(wizard_end_to_end_tests PROPERTIES TIMEOUT 180)

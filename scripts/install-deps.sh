@@ -10,7 +10,7 @@ packages=(
   wine wine64 xvfb xauth
   googletest libgtest-dev
   g++ libmp3lame-dev lame sox mpg123
-  python3
+  python3 locales
 )
 
 missing=()

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Shows the wizard at work with no screen needed: makes a few WAV files and
+# lets calbrune_drive go through all six pages of the program on a private
+# Xvfb display. The program is the simulated-CD build, whose drive G: holds a
+# disc made of the same WAV files: the tour looks at its tracks, goes back,
+# converts the WAV files and returns to the first page.
+# Usage: demo.sh [output folder, default build/demo]. Leaves the WAV and MP3
+# files there and a PNG of every step in its screens/ folder.
+set -euo pipefail
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo_root"
+out=$(realpath -m "${1:-build/demo}")
+
+bash scripts/install-deps.sh
+CALBRUNE_SKIP_WIN32=1 bash scripts/build.sh
+
+mkdir -p "$out"
+rm -rf "$out/screens"
+rm -f "$out"/*.mp3
+mkdir "$out/screens"
+make_wav() { sox -n -r 44100 -c 2 -b 16 "$out/$1" synth "${@:2}"; }
+make_wav concert.wav 4 pluck C4 pluck E4 fade q 0.02 4 1.5 vol 0.8
+make_wav répétition.wav 3 sine 220-880 sine 330-1320 fade q 0.1 3 0.5 vol 0.5
+make_wav final.wav 3 pluck G3 pluck B3 tremolo 6 30 fade q 0.02 3 1.5
+
+source scripts/wine-env.sh
+ensure_wine_prefix
+start_xvfb
+trap 'wineserver -k 2>/dev/null || true; kill "$xvfb_pid" 2>/dev/null || true' EXIT
+wineserver -p 2>/dev/null || true  # one may already serve the prefix
+# Wine's services start with the first program and keep its output open.
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+windows() { echo "Z:${1//\//\\}"; }
+wavs=()
+for name in concert.wav répétition.wav final.wav; do
+  wavs+=("$(windows "$out/$name")")
+done
+disc=$(IFS='|'; echo "G=wav:${wavs[*]}")
+# Wine takes the language of the sheet's own buttons and the encoding of file
+# names from the locale: French buttons where the French locale can be had,
+# never a locale that does not exist (file names would lose their accents).
+demo_lang=${LANG:-C.UTF-8}
+if locale -a | grep -qx fr_FR.utf8 || localedef -i fr_FR -f UTF-8 fr_FR.UTF-8 2>/dev/null; then
+  demo_lang=fr_FR.UTF-8
+fi
+LC_ALL=$demo_lang CALBRUNE_SIMCD=$disc wine build/win64/calbrune_drive.exe "$(windows "$repo_root/build/win64/calbrune_simcd.exe")" \
+  wav - "$(windows "$out/screens")" --return --tour "${wavs[@]}"
+python3 scripts/bmp-to-png.py "$out"/screens/*.bmp
+
+echo
+echo "MP3 files, beside the WAV files in $out:"
+ls -l "$out"/*.mp3
+echo "Screenshots in $out/screens:"
+ls "$out/screens"
