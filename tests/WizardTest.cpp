@@ -6,6 +6,7 @@
 #include <prsht.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
@@ -52,6 +53,25 @@ std::vector<int> chosenTracks(const Converter& c) {
 
 bool enabled(HWND window) {
     return IsWindowEnabled(window) != FALSE;
+}
+
+// '1' for each enabled control of the page (or button of the sheet) named.
+std::string enabling(WizardRun& w, std::initializer_list<int> ids) {
+    std::string state;
+    for (int id : ids) {
+        state += enabled(id >= backButton ? w.button(id) : w.control(id)) ? '1' : '0';
+    }
+    return state;
+}
+
+// The track (item data) of each line of a list.
+std::vector<int> tracksIn(HWND list) {
+    std::vector<int> found;
+    int count = (int)SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < count; i++) {
+        found.push_back((int)SendMessageA(list, LB_GETITEMDATA, i, 0));
+    }
+    return found;
 }
 
 class Wizard : public ::testing::Test {
@@ -227,26 +247,6 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     DeleteFileA(root);
 }
 
-// The position of track k (from 0) in a list, by its data.
-int lineOfTrack(HWND list, int k) {
-    int count = (int)SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (int i = 0; i < count; i++) {
-        if (SendMessageA(list, LB_GETITEMDATA, i, 0) == k) {
-            return i;
-        }
-    }
-    return -1;
-}
-
-std::vector<int> tracksIn(HWND list) {
-    std::vector<int> found;
-    int count = (int)SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (int i = 0; i < count; i++) {
-        found.push_back((int)SendMessageA(list, LB_GETITEMDATA, i, 0));
-    }
-    return found;
-}
-
 TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
     ASSERT_EQ(simConfigure("G=300,300,300,300,300,300,300,300,300;H=3/200,200"), 1);
     WizardRun w(c);
@@ -254,22 +254,15 @@ TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
     w.press(PSBTN_NEXT);
     ASSERT_EQ(w.page(), IDD_CDTRACKS);
     HWND left = w.control(IDC_DISC_TRACKS), right = w.control(IDC_CHOSEN_TRACKS);
-    auto buttons = [&] {
-        std::vector<bool> state;
-        for (int id : {IDC_ADD_TRACKS, IDC_REMOVE_TRACKS, IDC_ADD_ALL_TRACKS,
-                       IDC_REMOVE_ALL_TRACKS}) {
-            state.push_back(enabled(w.control(id)));
-        }
-        state.push_back(enabled(w.button(nextButton)));
-        return state;
-    };
+    // >, <, >>, <<, Next
+    auto buttons = [&] { return enabling(w, {1023, 1024, 1025, 1026, nextButton}); };
     auto pick = [&](HWND list, int listId, int k) {
-        SendMessageA(list, LB_SETSEL, TRUE, lineOfTrack(list, k));
+        std::vector<int> tracks = tracksIn(list);
+        SendMessageA(list, LB_SETSEL, TRUE, std::find(tracks.begin(), tracks.end(), k) - tracks.begin());
         w.notify(listId, LBN_SELCHANGE);
     };
-    typedef std::vector<bool> State;  // >, <, >>, <<, Next
     EXPECT_EQ(tracksIn(left).size(), 9u);
-    EXPECT_EQ(buttons(), State({false, false, true, false, false}));
+    EXPECT_EQ(buttons(), "00100");
 
     for (int k : {4, 1, 8}) {
         pick(left, IDC_DISC_TRACKS, k);
@@ -277,7 +270,7 @@ TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
         w.click(IDC_ADD_TRACKS);
     }
     EXPECT_EQ(tracksIn(right), std::vector<int>({1, 4, 8}));
-    EXPECT_EQ(buttons(), State({false, false, true, true, true}));
+    EXPECT_EQ(buttons(), "00111");
     w.press(PSBTN_NEXT);
     EXPECT_EQ(chosenTracks(c), std::vector<int>({1, 4, 8}));
     EXPECT_STREQ(c.cdDevicePath(), "\\\\.\\G:");
@@ -292,15 +285,15 @@ TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
 
     w.click(IDC_ADD_ALL_TRACKS);
     EXPECT_EQ(tracksIn(left).size(), 0u);
-    EXPECT_EQ(buttons(), State({false, false, false, true, true}));
+    EXPECT_EQ(buttons(), "00011");
     w.click(IDC_REMOVE_ALL_TRACKS);
     EXPECT_EQ(tracksIn(left).size(), 9u);
-    EXPECT_EQ(buttons(), State({false, false, true, false, false}));
+    EXPECT_EQ(buttons(), "00100");
     pick(left, IDC_DISC_TRACKS, 0);
     w.click(IDC_ADD_TRACKS);
     pick(right, IDC_CHOSEN_TRACKS, 0);
     w.click(IDC_REMOVE_TRACKS);
-    EXPECT_EQ(buttons(), State({false, false, true, false, false}));
+    EXPECT_EQ(buttons(), "00100");
 
     // Another drive: its disc is read, the chosen tracks dropped.
     w.click(IDC_ADD_ALL_TRACKS);
@@ -308,7 +301,7 @@ TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
     w.notify(IDC_DRIVE_BOX, CBN_SELCHANGE);
     EXPECT_EQ(tracksIn(left), std::vector<int>({0, 1}));
     EXPECT_EQ(tracksIn(right).size(), 0u);
-    EXPECT_EQ(buttons(), State({false, false, true, false, false}));
+    EXPECT_EQ(buttons(), "00100");
     w.click(IDC_ADD_ALL_TRACKS);
     w.press(PSBTN_NEXT);
     EXPECT_STREQ(c.cdDevicePath(), "\\\\.\\H:");
@@ -326,18 +319,16 @@ TEST_F(Wizard, DestinationInBothModes) {
     w.press(PSBTN_NEXT);
     w.press(PSBTN_NEXT);
     ASSERT_EQ(w.page(), IDD_DESTINATION);
+    // The check mark of 1032, then which of 1032, 1030 and 1031 are enabled.
     auto state = [&] {
-        return std::vector<int>({(int)IsDlgButtonChecked(GetParent(w.control(IDC_BROWSE)),
-                                                    IDC_SAVE_BESIDE_SOURCE),
-                                 enabled(w.control(IDC_SAVE_BESIDE_SOURCE)),
-                                 enabled(w.control(IDC_DESTINATION_FOLDER)),
-                                 enabled(w.control(IDC_BROWSE))});
+        return std::to_string(SendMessageA(w.control(IDC_SAVE_BESIDE_SOURCE), BM_GETCHECK, 0, 0)) +
+               enabling(w, {IDC_SAVE_BESIDE_SOURCE, IDC_DESTINATION_FOLDER, IDC_BROWSE});
     };
-    EXPECT_EQ(state(), std::vector<int>({1, 1, 0, 0}));
+    EXPECT_EQ(state(), "1100");
     EXPECT_EQ(IsDlgButtonChecked(GetParent(w.control(IDC_BROWSE)), IDC_WARN_BEFORE_REPLACE), 1u);
     EXPECT_EQ(w.text(IDC_DESTINATION_FOLDER), first);
     w.click(IDC_SAVE_BESIDE_SOURCE);
-    EXPECT_EQ(state(), std::vector<int>({0, 1, 1, 1}));
+    EXPECT_EQ(state(), "0111");
     EXPECT_EQ(c.saveBesideSource(), 0);
 
     // The browser opens on the current folder: OK alone keeps it.
@@ -366,7 +357,7 @@ TEST_F(Wizard, DestinationInBothModes) {
     w.click(IDC_ADD_ALL_TRACKS);
     w.press(PSBTN_NEXT);
     ASSERT_EQ(w.page(), IDD_DESTINATION);
-    EXPECT_EQ(state(), std::vector<int>({1, 0, 1, 1}));
+    EXPECT_EQ(state(), "1011");
     EXPECT_EQ(IsDlgButtonChecked(GetParent(w.control(IDC_BROWSE)), IDC_WARN_BEFORE_REPLACE), 0u);
 }
 
@@ -410,24 +401,19 @@ TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
     EXPECT_EQ(SendMessageA(w.control(IDC_ABR_BITRATE), TBM_GETRANGEMIN, 0, 0), 8);
     EXPECT_EQ(SendMessageA(w.control(IDC_ABR_BITRATE), TBM_GETRANGEMAX, 0, 0), 310);
 
-    // Enabled controls: 1040, 1041, then 1051 to 1059.
-    auto enabling = [&] {
-        std::string state;
-        for (int id : {1040, 1041, 1051, 1052, 1053, 1054, 1055, 1056, 1057, 1058, 1059}) {
-            state += enabled(w.control(id)) ? '1' : '0';
-        }
-        return state;
+    auto vbrState = [&] {
+        return enabling(w, {1040, 1041, 1051, 1052, 1053, 1054, 1055, 1056, 1057, 1058, 1059});
     };
-    EXPECT_EQ(enabling(), "11000000000");
+    EXPECT_EQ(vbrState(), "11000000000");
     w.click(IDC_VBR_ENABLED);
     EXPECT_EQ(c.vbrEnabled(), 1);
-    EXPECT_EQ(enabling(), "00111111100");
+    EXPECT_EQ(vbrState(), "00111111100");
     SendMessageA(w.control(IDC_VBR_METHOD), CB_SETCURSEL, 4, 0);
     w.notify(IDC_VBR_METHOD, CBN_SELCHANGE);
     EXPECT_EQ(c.vbrMethodIndex(), 4);
-    EXPECT_EQ(enabling(), "00111110011");
+    EXPECT_EQ(vbrState(), "00111110011");
     w.click(IDC_VBR_ENABLED);
-    EXPECT_EQ(enabling(), "11000000000");
+    EXPECT_EQ(vbrState(), "11000000000");
 
     SendMessageA(w.control(IDC_SAMPLE_RATE), CB_SETCURSEL, 2, 0);
     w.notify(IDC_SAMPLE_RATE, CBN_SELCHANGE);
