@@ -29,11 +29,18 @@ static BOOL CALLBACK searchWindow(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
-// A visible top-level window of this process that `match` accepts.
-static HWND findWindow(bool (*match)(HWND, void*), void* context) {
-    Search search = {match, context, nullptr};
-    EnumWindows(searchWindow, (LPARAM)&search);
-    return search.found;
+// Waits (bounded) for a visible top-level window of this process that
+// `match` accepts.
+static HWND waitWindow(bool (*match)(HWND, void*), void* context, DWORD timeoutMs) {
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        Search search = {match, context, nullptr};
+        EnumWindows(searchWindow, (LPARAM)&search);
+        if (search.found || GetTickCount64() >= deadline) {
+            return search.found;
+        }
+        Sleep(10);
+    }
 }
 
 static bool isDialog(HWND window) {
@@ -57,12 +64,8 @@ DWORD WINAPI WizardRun::wizardThread(LPVOID parameter) {
 
 WizardRun::WizardRun(Converter& converter) : c(converter), thread(nullptr), sheet_(nullptr) {
     thread = CreateThread(nullptr, 0, wizardThread, &c, 0, &threadId);
-    ULONGLONG deadline = GetTickCount64() + 10000;
-    while (!sheet_ && GetTickCount64() < deadline) {
-        sheet_ = findWindow([](HWND w, void*) { return isDialog(w) && GetDlgItem(w, 0x3024) != nullptr; },
-                            nullptr);
-        Sleep(10);
-    }
+    sheet_ = waitWindow([](HWND w, void*) { return isDialog(w) && GetDlgItem(w, 0x3024) != nullptr; },
+                        nullptr, 10000);
     if (sheet_) {
         // Above the program's own sheet procedure: answers the test's
         // flushing messages, passes everything else on.
@@ -145,29 +148,23 @@ static bool isMessageBox(HWND window, void* sheet) {
 }
 
 std::string WizardRun::answerBox(int button, DWORD timeoutMs) {
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        HWND box = findWindow(isMessageBox, sheet_);
-        if (box && GetDlgItem(box, button)) {
-            std::string said = text(GetDlgItem(box, 0xFFFF));
-            PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
-            // Gone once its thread has seen the click.
-            while (IsWindow(box) && GetTickCount64() < deadline) {
-                Sleep(5);
-            }
-            settle();
-            return said;
-        }
-        if (GetTickCount64() >= deadline) {
-            return "";
-        }
-        Sleep(10);
+    HWND box = waitWindow(isMessageBox, sheet_, timeoutMs);
+    if (!box) {
+        return "";
     }
+    std::string said = text(GetDlgItem(box, 0xFFFF));
+    PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
+    // Gone once its thread has seen the click.
+    for (int i = 0; i < 500 && IsWindow(box); i++) {
+        Sleep(5);
+    }
+    settle();
+    return said;
 }
 
 bool WizardRun::noBox() {
     settle();
-    return findWindow(isMessageBox, sheet_) == nullptr;
+    return waitWindow(isMessageBox, sheet_, 0) == nullptr;
 }
 
 HWND WizardRun::waitDialog(const char* caption, int childId, DWORD timeoutMs) {
@@ -176,24 +173,14 @@ HWND WizardRun::waitDialog(const char* caption, int childId, DWORD timeoutMs) {
         const char* caption;
         int childId;
     } wanted = {sheet_, caption, childId};
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    do {
-        HWND found = findWindow(
-            [](HWND w, void* p) {
-                Wanted* x = (Wanted*)p;
-                char title[256] = "";
-                GetWindowTextA(w, title, sizeof(title));
-                return w != x->sheet && isDialog(w) &&
-                       (x->caption ? lstrcmpA(title, x->caption) == 0
-                                   : GetDlgItem(w, x->childId) != nullptr);
-            },
-            &wanted);
-        if (found) {
-            return found;
-        }
-        Sleep(10);
-    } while (GetTickCount64() < deadline);
-    return nullptr;
+    auto match = [](HWND w, void* p) {
+        Wanted* x = (Wanted*)p;
+        char title[256] = "";
+        GetWindowTextA(w, title, sizeof(title));
+        return w != x->sheet && isDialog(w) &&
+               (x->caption ? lstrcmpA(title, x->caption) == 0 : GetDlgItem(w, x->childId) != nullptr);
+    };
+    return waitWindow(match, &wanted, timeoutMs);
 }
 
 std::vector<std::pair<int, std::string>> tooltipTexts(HWND page) {
