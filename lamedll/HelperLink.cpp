@@ -4,13 +4,13 @@
 #include <stdio.h>
 #include <string.h>
 
-// How long a started helper gets to create and open its FIFOs. After a
-// helper has failed to connect, the next ones get much less: a helper that
-// cannot run at all (its library missing, say) must not cost seconds for
-// every file of a long list.
-const DWORD connectTimeoutMs = 3000;
-const DWORD retryTimeoutMs = 300;
-static DWORD connectTimeout = connectTimeoutMs;
+#include <string>
+
+// How long a helper gets to start and connect, and then to answer each read
+// or write: generous, as a loaded machine may stall for a moment, and the same
+// for every connection, so that one slow start costs no other file.
+const DWORD connectLimitMs = 5000;
+const DWORD answerLimitMs = 5000;
 
 static int helperPath(HMODULE dll, char* path, DWORD size) {
     DWORD length = GetModuleFileNameA(dll, path, size);
@@ -25,48 +25,120 @@ static int helperPath(HMODULE dll, char* path, DWORD size) {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A fresh folder under /tmp that only this user can write into: the helper
-// makes it private and puts its FIFOs there.
-static int makeFolder(char* unixPath, char* windowsPath) {
-    unsigned char random[12];
-    if (BCryptGenRandom(nullptr, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+static int randomHex(char* text, DWORD digits) {
+    unsigned char random[32];
+    if (digits / 2 > sizeof random ||
+        BCryptGenRandom(nullptr, random, digits / 2, BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
         return 0;
     }
-    char name[40];
-    for (int i = 0; i < (int)sizeof random; i++) {
-        sprintf(name + 2 * i, "%02x", random[i]);
+    for (DWORD i = 0; i < digits / 2; i++) {
+        sprintf(text + 2 * i, "%02x", random[i]);
     }
-    sprintf(unixPath, "/tmp/lame_enc-%s", name);
-    sprintf(windowsPath, "Z:\\tmp\\lame_enc-%s", name);
-    return CreateDirectoryA(windowsPath, nullptr);
+    return 1;
 }
 
-static void removeFolder(const char* windowsPath) {
-    char path[MAX_PATH];
-    sprintf(path, "%s\\in", windowsPath);
-    DeleteFileA(path);
-    sprintf(path, "%s\\out", windowsPath);
-    DeleteFileA(path);
-    RemoveDirectoryA(windowsPath);
+static int isVariable(const char* entry, const char* name) {
+    size_t length = strlen(name);
+    return strncmp(entry, name, length) == 0 && entry[length] == '=';
 }
 
-// Wine opens FIFOs non-blocking: reads give 0 bytes until the helper has
-// opened its write end, which is when it writes the ready byte.
+// Ours and the folder and nonce for the helper, in an environment block.
+static std::string helperEnvironment(const char* folder, const char* nonce) {
+    std::string block;
+    char* inherited = GetEnvironmentStringsA();
+    for (const char* entry = inherited; entry && *entry; entry += strlen(entry) + 1) {
+        if (!isVariable(entry, helperFolderVariable) && !isVariable(entry, helperNonceVariable)) {
+            block.append(entry, strlen(entry) + 1);
+        }
+    }
+    if (inherited) {
+        FreeEnvironmentStringsA(inherited);
+    }
+    block += std::string(helperFolderVariable) + "=" + folder + '\0';
+    block += std::string(helperNonceVariable) + "=" + nonce + '\0';
+    block += '\0';
+    return block;
+}
+
+// The end of a file: a helper not connected yet, or gone.
+static int isEnd(DWORD error) {
+    return error == ERROR_HANDLE_EOF || error == ERROR_BROKEN_PIPE;
+}
+
+// One read or write, waited for at most limitMs. Returns 1 when it ended,
+// with *moved 0 at the end of the file; 0 on failure or when it timed out.
+int HelperLink::transfer(HANDLE file, void* data, DWORD size, int writing, DWORD limitMs,
+                         DWORD* moved) {
+    *moved = 0;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = done;
+    ResetEvent(done);
+    BOOL finished = writing ? WriteFile(file, data, size, nullptr, &overlapped)
+                            : ReadFile(file, data, size, nullptr, &overlapped);
+    if (!finished && GetLastError() != ERROR_IO_PENDING) {
+        return isEnd(GetLastError());
+    }
+    if (!finished && WaitForSingleObject(done, limitMs) != WAIT_OBJECT_0) {
+        // The buffer must not be written into once we have given up on it.
+        CancelIo(file);
+        WaitForSingleObject(done, answerLimitMs);
+        return 0;
+    }
+    if (!GetOverlappedResult(file, &overlapped, moved, FALSE)) {
+        *moved = 0;
+        return isEnd(GetLastError());
+    }
+    return 1;
+}
+
+// The ready byte and our nonce, read as they come in.
+int HelperLink::readReady(const char* nonce, DWORD started) {
+    char ready[1 + helperNonceLength];
+    DWORD have = 0;
+    while (have < sizeof ready) {
+        DWORD elapsed = GetTickCount() - started;
+        DWORD got = 0;
+        if (elapsed >= connectLimitMs ||
+            !transfer(fromHelper, ready + have, sizeof ready - have, 0, connectLimitMs - elapsed, &got)) {
+            return 0;
+        }
+        // Until the helper has opened its end, a read finds the end of the file.
+        if (got == 0) {
+            Sleep(1);
+        }
+        have += got;
+    }
+    return ready[0] == helperReadyByte && memcmp(ready + 1, nonce, helperNonceLength) == 0;
+}
+
+// The helper makes its own private folder under the name we give it, and the
+// FIFOs in it. We open "out" first and write nothing before the nonce has come
+// back through it: a FIFO planted by anyone else cannot send it, so it is
+// never written to, and "in" is opened only once the folder is known to be
+// the helper's. Wine opens FIFOs non-blocking, so each open is retried.
 int HelperLink::start(HMODULE dll) {
     char program[MAX_PATH];
-    char unixFolder[64];
-    char windowsFolder[64];
-    if (!helperPath(dll, program, sizeof program) || !makeFolder(unixFolder, windowsFolder)) {
+    char name[25];
+    char nonce[helperNonceLength + 1];
+    if (!helperPath(dll, program, sizeof program) || !randomHex(name, 24) ||
+        !randomHex(nonce, helperNonceLength)) {
         return 0;
     }
-    char commandLine[MAX_PATH + 80];
-    sprintf(commandLine, "\"%s\" %s", program, unixFolder);
+    char unixFolder[64];
+    char windowsFolder[64];
+    sprintf(unixFolder, "/tmp/lame_enc-%s", name);
+    sprintf(windowsFolder, "Z:\\tmp\\lame_enc-%s", name);
+    std::string environment = helperEnvironment(unixFolder, nonce);
+    if (!done) {
+        done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    char commandLine[MAX_PATH + 2];
+    sprintf(commandLine, "\"%s\"", program);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        removeFolder(windowsFolder);
+    if (!done || !CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0,
+                                 (void*)environment.c_str(), nullptr, &startup, &process)) {
         return 0;
     }
     if (process.hProcess) {
@@ -81,35 +153,25 @@ int HelperLink::start(HMODULE dll) {
     sprintf(inPath, "%s\\in", windowsFolder);
     sprintf(outPath, "%s\\out", windowsFolder);
     DWORD started = GetTickCount();
-    while (toHelper == INVALID_HANDLE_VALUE && GetTickCount() - started < connectTimeout) {
-        toHelper = CreateFileA(inPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (toHelper == INVALID_HANDLE_VALUE) {
-            Sleep(1);
-        }
-    }
-    // Wine may open "in" before the helper listens, even before "out" exists.
-    while (toHelper != INVALID_HANDLE_VALUE && fromHelper == INVALID_HANDLE_VALUE &&
-           GetTickCount() - started < connectTimeout) {
-        fromHelper = CreateFileA(outPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    while (fromHelper == INVALID_HANDLE_VALUE && GetTickCount() - started < connectLimitMs) {
+        fromHelper = CreateFileA(outPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                                 nullptr);
         if (fromHelper == INVALID_HANDLE_VALUE) {
             Sleep(1);
         }
     }
-    char ready = 0;
-    while (fromHelper != INVALID_HANDLE_VALUE && GetTickCount() - started < connectTimeout) {
-        DWORD got = 0;
-        if (ReadFile(fromHelper, &ready, 1, &got, nullptr) && got == 1) {
-            break;
+    int ready = fromHelper != INVALID_HANDLE_VALUE && readReady(nonce, started);
+    while (ready && toHelper == INVALID_HANDLE_VALUE && GetTickCount() - started < connectLimitMs) {
+        toHelper = CreateFileA(inPath, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                               nullptr);
+        if (toHelper == INVALID_HANDLE_VALUE) {
+            Sleep(1);
         }
-        Sleep(1);
     }
-    if (ready != helperReadyByte) {
+    if (!connected()) {
         close();
-        removeFolder(windowsFolder);
-        connectTimeout = retryTimeoutMs;
         return 0;
     }
-    connectTimeout = connectTimeoutMs;
     return 1;
 }
 
@@ -124,7 +186,7 @@ int HelperLink::readAll(void* data, DWORD size) {
                 incoming = new char[incomingSize];
             }
             DWORD got = 0;
-            if (!ReadFile(fromHelper, incoming, incomingSize, &got, nullptr) || got == 0) {
+            if (!transfer(fromHelper, incoming, incomingSize, 0, answerLimitMs, &got) || got == 0) {
                 return 0;
             }
             incomingStart = 0;
@@ -143,7 +205,7 @@ int HelperLink::writeAll(const void* data, DWORD size) {
     const char* at = (const char*)data;
     while (size > 0) {
         DWORD put = 0;
-        if (!WriteFile(toHelper, at, size, &put, nullptr) || put == 0) {
+        if (!transfer(toHelper, (void*)at, size, 1, answerLimitMs, &put) || put == 0) {
             return 0;
         }
         at += put;
@@ -158,7 +220,10 @@ int HelperLink::send(uint32_t kind, const void* payload, uint32_t size) {
     }
     uint32_t total = sizeof(HelperRequest) + size;
     if (total > outgoingSize) {
+        // Forgotten before the allocation, which may throw.
         delete[] outgoing;
+        outgoing = nullptr;
+        outgoingSize = 0;
         outgoing = new char[total];
         outgoingSize = total;
     }
@@ -205,6 +270,9 @@ void HelperLink::close() {
 
 HelperLink::~HelperLink() {
     close();
+    if (done) {
+        CloseHandle(done);
+    }
     delete[] outgoing;
     delete[] incoming;
 }

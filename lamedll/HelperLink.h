@@ -17,11 +17,16 @@ public:
     int connected() const { return toHelper != INVALID_HANDLE_VALUE; }
 
 private:
+    int transfer(HANDLE file, void* data, DWORD size, int writing, DWORD limitMs, DWORD* done);
+    int readReady(const char* nonce, DWORD started);
     int readAll(void* data, DWORD size);
     int writeAll(const void* data, DWORD size);
 
     HANDLE toHelper = INVALID_HANDLE_VALUE;
     HANDLE fromHelper = INVALID_HANDLE_VALUE;
+    // Signals the end of each overlapped read or write, which we wait for
+    // with a limit: a helper that stops answering must not hang the caller.
+    HANDLE done = nullptr;
     // Header and payload go out in one write: a system call under Wine is dear.
     char* outgoing = nullptr;
     uint32_t outgoingSize = 0;

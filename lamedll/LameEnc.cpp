@@ -2,6 +2,9 @@
 // encoding done by a native helper process (see HelperLink).
 #include <string.h>
 
+#include <memory>
+#include <new>
+
 #include "core/LameApi.h"
 #include "lamedll/HelperLink.h"
 
@@ -101,8 +104,7 @@ static BE_ERR checkConfig(const BE_CONFIG* config) {
     return BE_ERR_SUCCESSFUL;
 }
 
-extern "C" BE_ERR __cdecl beInitStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize,
-                                       PHBE_STREAM handle) {
+static BE_ERR initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, PHBE_STREAM handle) {
     if (!config || !samples || !bufferSize || !handle) {
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
@@ -111,9 +113,8 @@ extern "C" BE_ERR __cdecl beInitStream(BE_CONFIG* config, DWORD* samples, DWORD*
     if (result != BE_ERR_SUCCESSFUL) {
         return result;
     }
-    Stream* stream = new Stream();
+    std::unique_ptr<Stream> stream(new Stream());
     if (!stream->link.start(thisLibrary)) {
-        delete stream;
         return BE_ERR_NO_MORE_HANDLES;
     }
     HelperInitReply answer = {};
@@ -121,12 +122,12 @@ extern "C" BE_ERR __cdecl beInitStream(BE_CONFIG* config, DWORD* samples, DWORD*
     uint32_t size = 0;
     if (!stream->link.send(RequestInit, config, sizeof(BE_CONFIG)) ||
         !stream->link.receive(&status, &answer, sizeof answer, &size)) {
-        destroyStream(stream);
         return BE_ERR_NO_MORE_HANDLES;
     }
+    // The sizes below are sums and products of these.
     if (status != BE_ERR_SUCCESSFUL || size != sizeof answer || answer.channels < 1 ||
-        answer.channels > 2 || answer.maxChunkBytes == 0) {
-        destroyStream(stream);
+        answer.channels > 2 || answer.samplesPerChunk == 0 || answer.samplesPerChunk > 2304 ||
+        answer.maxChunkBytes == 0 || answer.maxChunkBytes > (1u << 20)) {
         return status != BE_ERR_SUCCESSFUL ? status : BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
     stream->samplesPerChunk = answer.samplesPerChunk;
@@ -144,13 +145,13 @@ extern "C" BE_ERR __cdecl beInitStream(BE_CONFIG* config, DWORD* samples, DWORD*
     // One call returns at most `depth` chunks' bytes, plus the flush at the end.
     stream->outputSize = stream->depth * answer.maxChunkBytes + flushBytes;
     stream->wantsTag = config->bWriteVBRHeader != 0;
-    AcquireSRWLockExclusive(&streamsLock);
-    stream->next = streams;
-    streams = stream;
-    ReleaseSRWLockExclusive(&streamsLock);
     *samples = stream->samplesPerChunk;
     *bufferSize = stream->outputSize;
-    *handle = (HBE_STREAM)stream;
+    *handle = (HBE_STREAM)stream.get();
+    AcquireSRWLockExclusive(&streamsLock);
+    stream->next = streams;
+    streams = stream.release();
+    ReleaseSRWLockExclusive(&streamsLock);
     return BE_ERR_SUCCESSFUL;
 }
 
@@ -172,8 +173,8 @@ static BE_ERR collectReplies(Stream* stream, DWORD count, BYTE* output, DWORD* w
     return result;
 }
 
-extern "C" BE_ERR __cdecl beEncodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples,
-                                        BYTE* output, DWORD* outputBytes) {
+static BE_ERR encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE* output,
+                          DWORD* outputBytes) {
     Stream* stream = findStream(handle);
     if (!stream || !stream->link.connected()) {
         return BE_ERR_INVALID_HANDLE;
@@ -202,7 +203,7 @@ extern "C" BE_ERR __cdecl beEncodeChunk(HBE_STREAM handle, DWORD count, SHORT* s
     return result;
 }
 
-extern "C" BE_ERR __cdecl beDeinitStream(HBE_STREAM handle, BYTE* output, DWORD* outputBytes) {
+static BE_ERR deinitStream(HBE_STREAM handle, BYTE* output, DWORD* outputBytes) {
     Stream* stream = findStream(handle);
     if (!stream || !stream->link.connected()) {
         return BE_ERR_INVALID_HANDLE;
@@ -224,7 +225,7 @@ extern "C" BE_ERR __cdecl beDeinitStream(HBE_STREAM handle, BYTE* output, DWORD*
     return BE_ERR_SUCCESSFUL;
 }
 
-extern "C" BE_ERR __cdecl beCloseStream(HBE_STREAM handle) {
+static BE_ERR closeStream(HBE_STREAM handle) {
     Stream* stream = findStream(handle);
     if (!stream) {
         return BE_ERR_INVALID_HANDLE;
@@ -301,7 +302,7 @@ static BE_ERR writeTagFrame(const char* path, const BYTE* frame, DWORD size) {
     return result;
 }
 
-extern "C" BE_ERR __cdecl beWriteVBRHeader(LPCSTR path) {
+static BE_ERR writeVbrHeader(LPCSTR path) {
     AcquireSRWLockExclusive(&streamsLock);
     Stream* stream = tagStream;
     tagStream = nullptr;
@@ -310,10 +311,11 @@ extern "C" BE_ERR __cdecl beWriteVBRHeader(LPCSTR path) {
         return BE_ERR_INVALID_FORMAT_PARAMETERS;
     }
     BE_ERR result = BE_ERR_INVALID_FORMAT_PARAMETERS;
-    BYTE* frame = new BYTE[stream->maxChunkBytes];
+    // The stream is ours to destroy now, whatever happens.
+    BYTE* frame = new (std::nothrow) BYTE[stream->maxChunkBytes];
     uint32_t status = 0;
     uint32_t size = 0;
-    if (path && stream->link.send(RequestTagFrame, nullptr, 0) &&
+    if (path && frame && stream->link.send(RequestTagFrame, nullptr, 0) &&
         stream->link.receive(&status, frame, stream->maxChunkBytes, &size) &&
         status == BE_ERR_SUCCESSFUL && size > 0) {
         result = writeTagFrame(path, frame, size);
@@ -321,4 +323,38 @@ extern "C" BE_ERR __cdecl beWriteVBRHeader(LPCSTR path) {
     delete[] frame;
     destroyStream(stream);
     return result;
+}
+
+// The caller knows only BE_ERR codes: no C++ exception (a failed allocation)
+// may unwind into it.
+template <typename Call>
+static BE_ERR guarded(BE_ERR failure, Call call) {
+    try {
+        return call();
+    } catch (...) {
+        return failure;
+    }
+}
+
+extern "C" BE_ERR __cdecl beInitStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize,
+                                       PHBE_STREAM handle) {
+    return guarded(BE_ERR_NO_MORE_HANDLES, [&] { return initStream(config, samples, bufferSize, handle); });
+}
+
+extern "C" BE_ERR __cdecl beEncodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples,
+                                        BYTE* output, DWORD* outputBytes) {
+    return guarded(BE_ERR_NO_MORE_HANDLES,
+                   [&] { return encodeChunk(handle, count, samples, output, outputBytes); });
+}
+
+extern "C" BE_ERR __cdecl beDeinitStream(HBE_STREAM handle, BYTE* output, DWORD* outputBytes) {
+    return guarded(BE_ERR_NO_MORE_HANDLES, [&] { return deinitStream(handle, output, outputBytes); });
+}
+
+extern "C" BE_ERR __cdecl beCloseStream(HBE_STREAM handle) {
+    return guarded(BE_ERR_INVALID_HANDLE, [&] { return closeStream(handle); });
+}
+
+extern "C" BE_ERR __cdecl beWriteVBRHeader(LPCSTR path) {
+    return guarded(BE_ERR_INVALID_FORMAT_PARAMETERS, [&] { return writeVbrHeader(path); });
 }

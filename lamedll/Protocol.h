@@ -39,7 +39,14 @@ const uint32_t replyEncoderFailed = 5;
 // Room a flush may need: LAME asks for at least 7200 bytes there.
 const uint32_t flushBytes = 7200;
 
+// The helper learns its folder and a nonce from its environment, which other
+// users cannot read, unlike its command line. Once its own private folder and
+// FIFOs are in place it writes the ready byte and the nonce back: nothing
+// planted by someone else can answer that.
 const char helperReadyByte = 'R';
+const char helperFolderVariable[] = "LAME_ENC_FOLDER";
+const char helperNonceVariable[] = "LAME_ENC_NONCE";
+const int helperNonceLength = 32;
 
 #pragma pack(push, 1)
 

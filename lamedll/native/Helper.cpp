@@ -19,11 +19,15 @@
 static char folderPath[4096];
 static char inputPath[4200];
 static char outputPath[4200];
+// Only what we made is removed: a folder found in our place is not ours.
+static volatile sig_atomic_t madeFolder;
 
 static void removeFifos() {
-    unlink(inputPath);
-    unlink(outputPath);
-    rmdir(folderPath);
+    if (madeFolder) {
+        unlink(inputPath);
+        unlink(outputPath);
+        rmdir(folderPath);
+    }
 }
 
 // A DLL that never connects must not leave us waiting in open().
@@ -71,31 +75,50 @@ static int reply(int fd, std::vector<unsigned char>& message, uint32_t status, u
     return writeAll(fd, message.data(), sizeof header + size);
 }
 
-// Only the owner may open the FIFOs, and only inside the folder the DLL
-// created for this stream.
-static int connect(int* input, int* output) {
-    struct stat folder;
-    if (lstat(folderPath, &folder) != 0 || !S_ISDIR(folder.st_mode) || folder.st_uid != getuid()) {
+static int isOurs(int fd, mode_t type, mode_t mode) {
+    struct stat status;
+    return fstat(fd, &status) == 0 && (status.st_mode & S_IFMT) == type &&
+           (status.st_mode & 07777) == mode && status.st_uid == getuid();
+}
+
+static int openFifo(int folder, const char* name, int flags) {
+    int fd = openat(folder, name, flags | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0 && !isOurs(fd, S_IFIFO, 0600)) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The folder is made here, private from the start, and one already there
+// under that name (planted, or left over) is refused, never reused. Then
+// "out", the ready byte and the nonce, and only then "in": the DLL writes
+// nothing until the nonce has shown it that these FIFOs are ours.
+static int connect(const char* nonce, int* input, int* output) {
+    umask(077);
+    if (mkdir(folderPath, 0700) != 0) {
         return 0;
     }
-    if (chmod(folderPath, 0700) != 0) {
-        return 0;
-    }
-    // "out" first: the DLL opens "in" first and then expects "out" to be there.
-    if (mkfifo(outputPath, 0600) != 0 || mkfifo(inputPath, 0600) != 0) {
-        removeFifos();
+    madeFolder = 1;
+    int folder = open(folderPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0 || !isOurs(folder, S_IFDIR, 0700) || mkfifoat(folder, "out", 0600) != 0 ||
+        mkfifoat(folder, "in", 0600) != 0) {
+        if (folder >= 0) {
+            close(folder);
+        }
         return 0;
     }
     signal(SIGALRM, onConnectTimeout);
     alarm(10);
-    *input = open(inputPath, O_RDONLY);
-    *output = *input < 0 ? -1 : open(outputPath, O_WRONLY);
+    char ready[1 + helperNonceLength];
+    ready[0] = helperReadyByte;
+    memcpy(ready + 1, nonce, helperNonceLength);
+    *output = openFifo(folder, "out", O_WRONLY);
+    int told = *output >= 0 && writeAll(*output, ready, sizeof ready);
+    *input = told ? openFifo(folder, "in", O_RDONLY) : -1;
     alarm(0);
-    if (*output < 0) {
-        removeFifos();
-        return 0;
-    }
-    return writeAll(*output, &helperReadyByte, 1);
+    close(folder);
+    return *input >= 0;
 }
 
 // Larger FIFOs let the DLL leave more replies unread between its waits.
@@ -182,17 +205,22 @@ static int serve(int input, int output) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 2 || strlen(argv[1]) >= sizeof folderPath) {
-        fprintf(stderr, "usage: lame_enc_helper FOLDER\n");
+    (void)argv;
+    const char* folder = getenv(helperFolderVariable);
+    const char* nonce = getenv(helperNonceVariable);
+    if (argc != 1 || !folder || strlen(folder) >= sizeof folderPath || !nonce ||
+        strlen(nonce) != (size_t)helperNonceLength) {
+        fprintf(stderr, "usage: %s=FOLDER %s=NONCE lame_enc_helper\n", helperFolderVariable,
+                helperNonceVariable);
         return 2;
     }
     signal(SIGPIPE, SIG_IGN);
-    snprintf(folderPath, sizeof folderPath, "%s", argv[1]);
+    snprintf(folderPath, sizeof folderPath, "%s", folder);
     snprintf(inputPath, sizeof inputPath, "%s/in", folderPath);
     snprintf(outputPath, sizeof outputPath, "%s/out", folderPath);
     int input = -1;
     int output = -1;
-    if (!connect(&input, &output)) {
+    if (!connect(nonce, &input, &output)) {
         removeFifos();
         return 1;
     }

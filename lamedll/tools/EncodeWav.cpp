@@ -1,7 +1,8 @@
 // Encodes a 16-bit PCM WAV file through lame_enc.dll chunk by chunk, as the
 // program does; the native tests and the benchmark drive it under Wine.
-//   lamedll_encode IN.wav OUT.mp3 [field=value ...] [hold=K]
+//   lamedll_encode IN.wav OUT.mp3 [field=value ...] [hold=K] [starts=N]
 // hold=K stops after chunk K, prints "held" and waits for a line on stdin.
+// starts=N opens and closes N-1 streams before the one that encodes.
 #include <windows.h>
 
 #include <stdio.h>
@@ -112,9 +113,12 @@ int main(int argc, char** argv) {
     config.bOriginal = TRUE;
     config.nVbrMethod = -1;
     int hold = -1;
+    int starts = 1;
     for (int i = 3; i < argc; i++) {
         if (strncmp(argv[i], "hold=", 5) == 0) {
             hold = atoi(argv[i] + 5);
+        } else if (strncmp(argv[i], "starts=", 7) == 0) {
+            starts = atoi(argv[i] + 7);
         } else if (!setField(&config, argv[i])) {
             fprintf(stderr, "unknown setting %s\n", argv[i]);
             return 2;
@@ -127,9 +131,16 @@ int main(int argc, char** argv) {
     DWORD samplesPerChunk = 0;
     DWORD bufferSize = 0;
     HBE_STREAM stream = 0;
-    BE_ERR result = initStream(&config, &samplesPerChunk, &bufferSize, &stream);
-    if (result != BE_ERR_SUCCESSFUL) {
-        return fail("beInitStream", result);
+    BE_ERR result = BE_ERR_SUCCESSFUL;
+    for (int start = 1; start <= starts; start++) {
+        result = initStream(&config, &samplesPerChunk, &bufferSize, &stream);
+        if (result != BE_ERR_SUCCESSFUL) {
+            printf("start %d: ", start);
+            return fail("beInitStream", result);
+        }
+        if (start < starts) {
+            closeStream(stream);
+        }
     }
     HANDLE output = CreateFileA(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (output == INVALID_HANDLE_VALUE) {

@@ -1,16 +1,22 @@
 // Runs lame_enc.dll under Wine through lamedll_encode.exe and checks what
 // comes out against the input and against LAME called directly.
 #include <dirent.h>
+#include <fcntl.h>
 #include <lame/lame.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +47,16 @@ protected:
         system(("rm -rf '" + folder + "'").c_str());
     }
 
+    // Puts a script in the helper's place that runs `before`, then the helper.
+    void wrapHelper(const std::string& before) {
+        if (access(path("lame_enc_helper.real").c_str(), X_OK) != 0) {
+            ASSERT_EQ(0, rename(path("lame_enc_helper").c_str(), path("lame_enc_helper.real").c_str()));
+        }
+        std::ofstream(path("lame_enc_helper"))
+            << "#!/bin/sh\n" << before << "\nexec '" << path("lame_enc_helper.real") << "' \"$@\"\n";
+        ASSERT_EQ(0, chmod(path("lame_enc_helper").c_str(), 0755));
+    }
+
     // Live helpers started from this folder (a zombie has no exe link).
     std::vector<pid_t> helpers() const {
         std::vector<pid_t> found;
@@ -49,7 +65,8 @@ protected:
             char target[4096];
             std::string link = std::string("/proc/") + entry->d_name + "/exe";
             ssize_t length = atoi(entry->d_name) > 0 ? readlink(link.c_str(), target, sizeof target - 1) : -1;
-            if (length > 0 && std::string(target, length) == path("lame_enc_helper")) {
+            std::string exe = length > 0 ? std::string(target, length) : "";
+            if (exe == path("lame_enc_helper") || exe == path("lame_enc_helper.real")) {
                 found.push_back(atoi(entry->d_name));
             }
         }
@@ -205,30 +222,65 @@ TEST_F(WineEncodeTest, SameBytesAsLameCalledDirectly) {
     }
 }
 
-TEST_F(WineEncodeTest, KilledHelperFailsTheNextCallAndDeadCallerEndsTheHelper) {
-    writeWav(path("in.wav"), sweep(44100, 2, 2));
-    for (int killHelper : {1, 0}) {
-        SCOPED_TRACE(killHelper ? "helper killed" : "caller killed");
-        // The driver stops after its tenth chunk until it reads a line.
+// The driver stopped before chunk `hold` until it reads a line.
+struct HeldDriver {
+    pid_t pid = -1;
+    int input = -1;
+    FILE* output = nullptr;
+
+    // Returns the driver's first line: "held" once it has stopped.
+    std::string start(const std::string& command) {
         int toDriver[2], fromDriver[2];
-        ASSERT_EQ(0, pipe(toDriver));
-        ASSERT_EQ(0, pipe(fromDriver));
-        pid_t driver = fork();
-        if (driver == 0) {
+        if (pipe(toDriver) != 0 || pipe(fromDriver) != 0) {
+            return "";
+        }
+        pid = fork();
+        if (pid == 0) {
             dup2(toDriver[0], 0);
             dup2(fromDriver[1], 1);
             close(toDriver[1]);
             close(fromDriver[0]);
-            execl("/bin/sh", "sh", "-c", ("exec " + driverCommand("hold=10")).c_str(), (char*)nullptr);
+            execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), (char*)nullptr);
             _exit(127);
         }
         close(toDriver[0]);
         close(fromDriver[1]);
-        FILE* report = fdopen(fromDriver[0], "r");
-        char line[256] = "";
-        if (!fgets(line, sizeof line, report) || strncmp(line, "held", 4) != 0) {
-            kill(driver, SIGKILL);
-            waitpid(driver, nullptr, 0);
+        input = toDriver[1];
+        output = fdopen(fromDriver[0], "r");
+        return line(60000);
+    }
+
+    // The next line, or "" when none comes within the limit.
+    std::string line(int limitMs) {
+        pollfd ready = {fileno(output), POLLIN, 0};
+        char text[256];
+        if (poll(&ready, 1, limitMs) <= 0 || !fgets(text, sizeof text, output)) {
+            return "";
+        }
+        return text;
+    }
+
+    bool release() { return write(input, "\n", 1) == 1; }
+
+    // Ends it if it still runs; true when it had ended in success.
+    bool finish() {
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        fclose(output);
+        close(input);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+};
+
+TEST_F(WineEncodeTest, KilledHelperFailsTheNextCallAndDeadCallerEndsTheHelper) {
+    writeWav(path("in.wav"), sweep(44100, 2, 2));
+    for (int killHelper : {1, 0}) {
+        SCOPED_TRACE(killHelper ? "helper killed" : "caller killed");
+        HeldDriver driver;
+        std::string line = driver.start(driverCommand("hold=10"));
+        if (line.compare(0, 4, "held") != 0) {
+            driver.finish();
             FAIL() << line;
         }
         std::vector<pid_t> running = helpers();
@@ -236,22 +288,121 @@ TEST_F(WineEncodeTest, KilledHelperFailsTheNextCallAndDeadCallerEndsTheHelper) {
         if (killHelper) {
             kill(running[0], SIGKILL);
             ASSERT_TRUE(waitForNoHelper(1000));
-            ASSERT_EQ(1, write(toDriver[1], "\n", 1));
-            ASSERT_TRUE(fgets(line, sizeof line, report));
+            ASSERT_TRUE(driver.release());
+            line = driver.line(60000);
             unsigned code = 0;
             long long micros = -1;
-            ASSERT_EQ(2, sscanf(line, "failed beEncodeChunk %u after %lld us", &code, &micros)) << line;
+            ASSERT_EQ(2, sscanf(line.c_str(), "failed beEncodeChunk %u after %lld us", &code, &micros)) << line;
             EXPECT_NE(0u, code);
             EXPECT_LT(micros, 1000000);
         } else {
-            kill(driver, SIGKILL);
+            kill(driver.pid, SIGKILL);
             EXPECT_TRUE(waitForNoHelper(1000));
         }
-        int status = 0;
-        waitpid(driver, &status, 0);
-        EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        fclose(report);
-        close(toDriver[1]);
+        EXPECT_FALSE(driver.finish());
+    }
+}
+
+// A helper that stops answering without dying: the call that waits for it
+// fails after a bounded wait instead of holding the caller for ever.
+TEST_F(WineEncodeTest, StoppedHelperFailsTheCallThatWaitsForIt) {
+    writeWav(path("in.wav"), sweep(44100, 2, 2));
+    struct {
+        int hold;
+        const char* failure;
+    } cases[] = {
+        {10, "failed beEncodeChunk"},
+        // The last of 77 chunks: the flush is what waits for it.
+        {76, "failed beDeinitStream"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        HeldDriver driver;
+        std::string line = driver.start(driverCommand("hold=" + std::to_string(c.hold)));
+        std::vector<pid_t> running = helpers();
+        if (line.compare(0, 4, "held") != 0 || running.size() != 1) {
+            driver.finish();
+            FAIL() << line;
+        }
+        kill(running[0], SIGSTOP);
+        ASSERT_TRUE(driver.release());
+        // Far beyond the DLL's limit, but an end: the old code waited for ever.
+        line = driver.line(30000);
+        kill(running[0], SIGCONT);
+        EXPECT_EQ(0u, line.find(c.failure)) << line;
+        EXPECT_FALSE(driver.finish());
+    }
+}
+
+// One slow start, as on a busy machine, costs no other stream: every start
+// gets the whole wait, not a shorter one after a failure.
+TEST_F(WineEncodeTest, SlowStartsAmongNormalOnesAllConnect) {
+    wrapHelper("n=$(cat '" + path("starts") + "' 2>/dev/null || echo 0)\n"
+               "echo $((n + 1)) > '" + path("starts") + "'\n"
+               "case $n in 0) sleep 3.3 ;; 1) sleep 1 ;; esac");
+    std::string mp3 = encode(sweep(44100, 2, 1), "starts=4");
+    EXPECT_GT(mp3.size(), 10000u);
+    EXPECT_EQ("4", readFile(path("starts")).substr(0, 1));
+}
+
+// Someone who learns the folder's name before the helper makes it puts a
+// folder with FIFOs of their own there: the helper, if it runs, does not
+// take it over, and the DLL never opens its "in" nor sends anything, whatever
+// "out" says.
+TEST_F(WineEncodeTest, PlantedFolderIsNeverUsed) {
+    writeWav(path("in.wav"), sweep(44100, 2, 1));
+    for (int helperRuns : {1, 0}) {
+        SCOPED_TRACE(helperRuns ? "helper runs" : "no helper");
+        unlink(path("planted").c_str());
+        wrapHelper("f=\"$LAME_ENC_FOLDER\"\n"
+                   "mkdir -m 777 \"$f\" && mkfifo -m 666 \"$f/in\" \"$f/out\" && echo \"$f\" > '" +
+                   path("planted") + "'" + (helperRuns ? "" : "\nexit 0"));
+        std::string report;
+        std::atomic<bool> ended(false);
+        std::thread driver([&] {
+            FILE* output = popen((driverCommand("") + " 2>&1").c_str(), "r");
+            char line[256];
+            while (output && fgets(line, sizeof line, output)) {
+                report += line;
+            }
+            if (output) {
+                pclose(output);
+            }
+            ended = true;
+        });
+        std::string planted;
+        for (int wait = 0; wait < 500 && planted.empty() && !ended; wait++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            planted = readFile(path("planted"));
+        }
+        planted = planted.substr(0, planted.find('\n'));
+        int in = open((planted + "/in").c_str(), O_RDWR | O_NONBLOCK);
+        int out = open((planted + "/out").c_str(), O_RDWR | O_NONBLOCK);
+        int watch = inotify_init1(IN_NONBLOCK);
+        inotify_add_watch(watch, (planted + "/in").c_str(), IN_OPEN | IN_MODIFY);
+        // A ready answer from a stranger, who cannot know the nonce.
+        std::string ready = "R" + std::string(32, '0');
+        EXPECT_EQ((ssize_t)ready.size(), write(out, ready.data(), ready.size()));
+        char sent[64];
+        ssize_t got = -1;
+        for (int wait = 0; wait < 400 && !ended && got <= 0; wait++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            got = read(in, sent, sizeof sent);
+        }
+        char event[4096];
+        ssize_t events = read(watch, event, sizeof event);
+        close(in);
+        close(out);
+        close(watch);
+        driver.join();
+        EXPECT_FALSE(planted.empty());
+        EXPECT_LE(got, 0) << "the DLL wrote into a planted FIFO";
+        EXPECT_LE(events, 0) << "the DLL opened a planted FIFO";
+        EXPECT_NE(std::string::npos, report.find("failed beInitStream")) << report;
+        struct stat folderStatus;
+        EXPECT_EQ(0, stat(planted.c_str(), &folderStatus));
+        EXPECT_EQ(0777u, folderStatus.st_mode & 0777) << "the helper took the folder over";
+        system(("rm -rf '" + planted + "'").c_str());
     }
 }
 
