@@ -129,6 +129,7 @@ Converter::Converter()
       replaceWithoutAsking_(0),
       convertChannels_(0),
       eightBitInput_(0),
+      inputSamples_(InputS16),
       closeWhenDone_(1),
       privateBit_(0),
       originalBit_(1),

@@ -98,6 +98,16 @@ public:
     static void widen8To16(SHORT* out, const BYTE* in, DWORD count);
     static void mono8ToStereo16(SHORT* out, const BYTE* in, DWORD count);
     static void stereo8ToMono16(SHORT* out, const BYTE* in, DWORD count);
+    // Little-endian samples narrowed to 16 bits: `count` samples of 3, 4 and
+    // 4 bytes, rounded half up and clamped, never wrapped.
+    static void narrow24To16(SHORT* out, const BYTE* in, DWORD count);
+    static void narrow32To16(SHORT* out, const BYTE* in, DWORD count);
+    static void float32To16(SHORT* out, const BYTE* in, DWORD count);
+
+    // How the current input stores its samples; prepareEncoderConfig sets it
+    // with eightBitInput, the chunk readers convert from it.
+    enum InputSamples { InputU8, InputS16, InputS24, InputS32, InputF32 };
+    int inputSamples() const { return inputSamples_; }
 
     // Names the MP3 file for a WAV path or a CD track's file name; returns 0
     // (and an empty `out`) when the result would not fit in MAX_PATH.
@@ -188,6 +198,7 @@ private:
     int replaceWithoutAsking_;
     int convertChannels_;
     int eightBitInput_;
+    int inputSamples_;
     int closeWhenDone_;
     int privateBit_;
     int originalBit_;

@@ -72,6 +72,22 @@ static WavStatus readWavHeader(HANDLE file, WavInfo* info) {
     return WavUsable;
 }
 
+// The header step has refused every other encoding.
+static Converter::InputSamples inputSamplesOf(const WavFormat& format) {
+    if (format.formatTag == wavFormatFloat) {
+        return Converter::InputF32;
+    }
+    switch (format.bitsPerSample) {
+    case 8:
+        return Converter::InputU8;
+    case 24:
+        return Converter::InputS24;
+    case 32:
+        return Converter::InputS32;
+    }
+    return Converter::InputS16;
+}
+
 int Converter::prepareEncoderConfig(BE_CONFIG* config, DWORD* dataSize, HANDLE wavFile,
                                     WavStatus* status) {
     if (!config) {
@@ -79,6 +95,7 @@ int Converter::prepareEncoderConfig(BE_CONFIG* config, DWORD* dataSize, HANDLE w
     }
     convertChannels_ = 0;
     eightBitInput_ = 0;
+    inputSamples_ = InputS16;
     memset(config, 0, sizeof(*config));
     config->dwConfig = BE_CONFIG_LAME;
     config->dwStructVersion = 1;
@@ -111,6 +128,7 @@ int Converter::prepareEncoderConfig(BE_CONFIG* config, DWORD* dataSize, HANDLE w
     if (format.bitsPerSample == 8) {
         eightBitInput_ = 1;
     }
+    inputSamples_ = inputSamplesOf(format);
     config->dwSampleRate = format.samplesPerSec;
 
     DWORD outputRate = format.samplesPerSec;

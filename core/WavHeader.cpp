@@ -2,7 +2,6 @@
 
 #include <string.h>
 
-static const uint16_t formatPcm = 1;
 static const uint16_t formatExtensible = 0xFFFE;
 
 // A file may hold any number of chunks; past this many we stop looking.
@@ -54,14 +53,25 @@ static WavStatus readFormatChunk(WavReadFn read, void* context, uint64_t offset,
 }
 
 static WavStatus checkFormat(const WavFormat& format) {
-    if (format.formatTag != formatPcm) {
+    bool isFloat = format.formatTag == wavFormatFloat;
+    if (format.formatTag != wavFormatPcm && !isFloat) {
         return WavNotPcm;
     }
     if (format.channels < 1 || format.channels > 2) {
         return WavBadChannelCount;
     }
-    if (format.bitsPerSample != 8 && format.bitsPerSample != 16) {
+    uint16_t bits = format.bitsPerSample;
+    if (isFloat && bits != 32) {
+        return WavBadFloatSize;
+    }
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
         return WavBadSampleSize;
+    }
+    // Some writers pad 24-bit samples to 4 bytes and say so only in the
+    // block size: read as packed they would be noise. 8 and 16-bit files have
+    // always been read packed whatever their block size says; they still are.
+    if (bits > 16 && format.blockAlign != format.channels * (bits / 8)) {
+        return WavBadBlockAlign;
     }
     if (format.samplesPerSec < 8000 || format.samplesPerSec > 192000) {
         return WavBadSampleRate;
@@ -162,11 +172,15 @@ const char* wavStatusText(WavStatus status) {
     case WavNoDataChunk:
         return "les données audio sont introuvables";
     case WavNotPcm:
-        return "format audio non PCM";
+        return "format audio non géré (PCM ou virgule flottante seulement)";
     case WavBadChannelCount:
         return "nombre de canaux non géré (mono ou stéréo seulement)";
     case WavBadSampleSize:
-        return "résolution non gérée (8 ou 16 bits seulement)";
+        return "résolution non gérée (8, 16, 24 ou 32 bits seulement)";
+    case WavBadFloatSize:
+        return "virgule flottante non gérée (32 bits seulement)";
+    case WavBadBlockAlign:
+        return "taille des blocs incohérente avec la résolution";
     case WavBadSampleRate:
         return "fréquence d'échantillonnage hors limites (8 000 à 192 000 Hz)";
     case WavReadFailed:

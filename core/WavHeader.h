@@ -12,9 +12,16 @@ enum WavStatus {
     WavNotPcm,
     WavBadChannelCount,
     WavBadSampleSize,
+    WavBadFloatSize,
+    WavBadBlockAlign,
     WavBadSampleRate,
     WavReadFailed,
 };
+
+// The sample encodings that parseWavHeader accepts: integers of 8 (unsigned),
+// 16, 24 or 32 bits, and 32-bit IEEE floats.
+const uint16_t wavFormatPcm = 1;
+const uint16_t wavFormatFloat = 3;
 
 // The fields of a wave format description, as the format chunk gives them
 // (for an extensible format the tag is the one of its sub-format).

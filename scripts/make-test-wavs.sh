@@ -17,19 +17,20 @@ sox -r 44100 -c 2 -n -b 16 sox-s16-stereo-44100.wav synth 4410s sine 440 sine 66
 sox -r 22050 -c 1 -n -b 16 sox-s16-mono-22050.wav synth 4410s sine 440 vol 0.5
 sox -r 8000 -c 1 -n -b 8 -e unsigned sox-u8-mono-8000.wav synth 4410s sine 440 vol 0.5
 sox -r 11025 -c 2 -n -b 8 -e unsigned sox-u8-stereo-11025.wav synth 4410s sine 440 sine 660 vol 0.5
-# Refused: 24-bit, A-law, six channels, a rate below 8000 Hz.
+# Past 16 bits sox writes the extensible format.
 sox -r 44100 -c 2 -n -b 24 sox-s24-stereo-44100.wav synth 4410s sine 440 vol 0.5
+# Refused: A-law, six channels, a rate below 8000 Hz.
 sox -r 8000 -c 1 -n -e a-law sox-alaw-mono-8000.wav synth 4410s sine 440 vol 0.5
 sox -r 44100 -c 6 -n -b 16 sox-s16-6ch-44100.wav synth 4410s sine 440 vol 0.5
 sox -r 4000 -c 1 -n -b 16 sox-s16-mono-4000.wav synth 4410s sine 440 vol 0.5
 
 # ffmpeg: a LIST chunk between the format and the data chunks; above 48 kHz
-# it writes the extensible format.
+# or 16 bits it writes the extensible format.
 ff $(tone 44100) -ac 2 -af atrim=end_sample=4410 -c:a pcm_s16le ffmpeg-s16-stereo-44100-list.wav
 ff $(tone 32000) -ac 1 -af atrim=end_sample=4410 -c:a pcm_u8 ffmpeg-u8-mono-32000-list.wav
 ff $(tone 96000) -ac 2 -af atrim=end_sample=4410 -c:a pcm_s16le ffmpeg-s16-stereo-96000-extensible.wav
 ff $(tone 96000) -ac 1 -af atrim=end_sample=4410 -c:a pcm_u8 ffmpeg-u8-mono-96000-extensible.wav
-# Refused: floating point, plain and extensible.
+# 32-bit floating point (extensible both, the float sub-format).
 ff $(tone 44100) -ac 2 -af atrim=end_sample=4410 -c:a pcm_f32le ffmpeg-f32-stereo-44100.wav
 ff $(tone 96000) -ac 2 -af atrim=end_sample=4410 -c:a pcm_f32le ffmpeg-f32-stereo-96000-extensible.wav
 # Without metadata ffmpeg writes the canonical 44-byte header.

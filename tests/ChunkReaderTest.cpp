@@ -29,6 +29,7 @@ static std::vector<Call> series(size_t times, Call each, std::initializer_list<C
 
 struct Reads {
     int prepared = 1;
+    BE_CONFIG config;
     DWORD total = 0;
     DWORD consumed = 0;
     std::vector<Call> calls;
@@ -61,6 +62,7 @@ static Reads readWholeWav(Converter& c, const Bytes& wav, DWORD n, DWORD totalOv
     Prepared p = prepare(c, writeBytes(folder, "input.wav", wav), &file);
     Reads run;
     run.prepared = p.result;
+    run.config = p.config;
     run.total = totalOverride ? totalOverride : p.dataSize;
     drain(run, n, [&](DWORD* consumed, SHORT* out) {
         return c.readFileChunk(file, consumed, run.total, out, n, &p.config);
@@ -158,6 +160,97 @@ TEST(ReadFileChunk, EightBitFiles) {
             ASSERT_EQ(run.values[i], expected) << i;
         }
     }
+}
+
+enum WideKind { Int24, Int32, Float32 };
+
+// The 16-bit samples of `source` stored wider, with low bits below half a
+// 16-bit step: read back, they must give the 16-bit samples exactly.
+static Bytes widened(const Bytes& source, WideKind kind) {
+    Bytes wide;
+    for (size_t i = 0; i < source.size() / 2; i++) {
+        SHORT s = sample16(source, i);
+        uint8_t low = (uint8_t)(i * 37 % 128);
+        if (kind == Float32) {
+            float f = (float)(s + low / 256.0) / 32768.0f;
+            uint32_t bits;
+            memcpy(&bits, &f, 4);
+            put32(wide, bits);
+            continue;
+        }
+        if (kind == Int32) {
+            wide.push_back((uint8_t)(i * 91));
+        }
+        wide.insert(wide.end(), {low, source[2 * i], source[2 * i + 1]});
+    }
+    return wide;
+}
+
+// 2000 whole frames and all but the last byte of one more: the tail is read,
+// and only its whole samples (to mono, whole frames) are encoded. The CD
+// reader gives the same from memory.
+TEST(ReadFileChunk, WideFiles) {
+    struct Case {
+        WideKind kind;
+        uint16_t channels;
+        int modeIndex;
+        DWORD n;
+        Call each, last;
+    };
+    const Case cases[] = {
+        {Int24, 2, 4, 1152, {6912, 1152}, {5093, 848}},
+        {Int24, 1, 1, 2304, {3456, 2304}, {2546, 1696}},
+        {Int24, 2, 0, 2304, {6912, 2304}, {5093, 1697}},
+        {Int32, 2, 4, 1152, {9216, 1152}, {6791, 848}},
+        {Int32, 1, 2, 2304, {4608, 2304}, {3395, 1696}},
+        {Int32, 2, 0, 2304, {9216, 2304}, {6791, 1697}},
+        {Float32, 2, 4, 1152, {9216, 1152}, {6791, 848}},
+        {Float32, 1, 3, 2304, {4608, 2304}, {3395, 1696}},
+        {Float32, 2, 0, 2304, {9216, 2304}, {6791, 1697}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::to_string(k.kind) + ", " + std::to_string(k.channels) +
+                     " channels, mode " + std::to_string(k.modeIndex));
+        Bytes source = patternBytes(2001 * k.channels * 2, k.kind * 3 + k.channels);
+        Bytes wide = widened(source, k.kind);
+        wide.pop_back();
+        uint16_t tag = k.kind == Float32 ? 3 : 1;
+        uint16_t bits = k.kind == Int24 ? 24 : 32;
+        Converter c;
+        c.setChannelModeIndex(k.modeIndex);
+        Reads run = readWholeWav(c, wavOf(formatBody(tag, k.channels, 44100, bits), wide), k.n,
+                                 (DWORD)wide.size());
+        ASSERT_EQ(run.prepared, 1);
+        EXPECT_EQ(run.calls, series(1, k.each, {k.last}));
+        EXPECT_EQ(run.consumed, wide.size());
+        if (k.channels == 2 && k.modeIndex == 4) {
+            expectMonoMix(run.values, source);
+        } else if (k.channels == 1) {
+            for (size_t i = 0; i < run.values.size(); i++) {
+                ASSERT_EQ(run.values[i], sample16(source, i / 2)) << i;
+            }
+        } else {
+            for (size_t i = 0; i < run.values.size(); i++) {
+                ASSERT_EQ(run.values[i], sample16(source, i)) << i;
+            }
+        }
+
+        Reads fromMemory;
+        fromMemory.total = (DWORD)wide.size();
+        drain(fromMemory, k.n, [&](DWORD* position, SHORT* out) {
+            return c.readBufferChunk(wide.data(), position, fromMemory.total, out, k.n,
+                                     &run.config);
+        });
+        EXPECT_EQ(fromMemory.calls, run.calls);
+        EXPECT_EQ(fromMemory.values, run.values);
+    }
+
+    // Less than one sample left: it is read, and nothing is encoded.
+    Converter toStereo;
+    toStereo.setChannelModeIndex(1);
+    Reads run = readWholeWav(toStereo, canonicalWav(1, 44100, 24, patternBytes(3458)), 2304, 3458);
+    EXPECT_EQ(run.calls, series(1, {3456, 2304}, {{2, 0}}));
+    EXPECT_EQ(run.consumed, 3458u);
 }
 
 TEST(ReadFileChunk, ShortFilesAndPartSamples) {

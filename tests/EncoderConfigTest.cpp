@@ -181,9 +181,9 @@ TEST(EncoderConfig, UnusableFileOrNullRecord) {
     Converter c;
     prepareFile(c, "sox-u8-mono-8000.wav");
     ASSERT_EQ(c.eightBitInput(), 1);
-    Prepared p = prepareFile(c, "sox-s24-stereo-44100.wav");
+    Prepared p = prepareFile(c, "sox-alaw-mono-8000.wav");
     EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.status, WavBadSampleSize);
+    EXPECT_EQ(p.status, WavNotPcm);
     EXPECT_EQ(p.dataSize, 0u);
     EXPECT_EQ(c.eightBitInput(), 0);
 
@@ -204,9 +204,9 @@ TEST(EncoderConfig, UnusableFileOrNullRecord) {
     EXPECT_EQ(c.convertChannels(), 1);
     EXPECT_EQ(c.eightBitInput(), 1);
 
-    p = prepareFile(c, "ffmpeg-f32-stereo-44100.wav");
+    p = prepareFile(c, "sox-s16-6ch-44100.wav");
     EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.status, WavNotPcm);
+    EXPECT_EQ(p.status, WavBadChannelCount);
     EXPECT_EQ(c.convertChannels(), 0);
     EXPECT_EQ(c.eightBitInput(), 0);
 }

@@ -70,3 +70,54 @@ TEST(SampleConversion, EightBitStereoToMonoKeepsHalfSteps) {
     }
     EXPECT_EQ(mono[65536], marker);
 }
+
+// Each value's low `width` bytes, little-endian, one after the other.
+static std::vector<BYTE> packed(const std::vector<uint32_t>& values, int width) {
+    std::vector<BYTE> bytes;
+    for (uint32_t value : values) {
+        for (int i = 0; i < width; i++) {
+            bytes.push_back((BYTE)(value >> (8 * i)));
+        }
+    }
+    return bytes;
+}
+
+// Rounded half up, clamped where rounding reaches 32768, never wrapped.
+TEST(SampleConversion, WideSamplesNarrowedTo16Bits) {
+    typedef void (*Narrow)(SHORT*, const BYTE*, DWORD);
+    struct Case {
+        const char* name;
+        Narrow narrow;
+        int width;
+        std::vector<uint32_t> in;
+        Shorts expected;
+    };
+    const Case cases[] = {
+        {"24-bit", Converter::narrow24To16, 3,
+         {0x7FFFFF, 0x7FFF80, 0x7FFF7F, 0x800000, 0x800080, 0x80007F, 0x00007F, 0x000080,
+          0xFFFF80, 0xFFFF7F, 0x000180, 0xFFFE80, 0x123456, 0xEDCBAA, 0x000000},
+         {32767, 32767, 32767, -32768, -32767, -32768, 0, 1, 0, -1, 2, -1, 4660, -4660, 0}},
+        {"32-bit", Converter::narrow32To16, 4,
+         {0x7FFFFFFF, 0x7FFF8000, 0x7FFF7FFF, 0x80000000, 0x80008000, 0x80007FFF, 0x00007FFF,
+          0x00008000, 0xFFFF8000, 0xFFFF7FFF, 0x00018000, 0xFFFE8000, 0x12345678, 0xEDCBA988},
+         {32767, 32767, 32767, -32768, -32767, -32768, 0, 1, 0, -1, 2, -1, 4660, -4660}},
+        // 1.0, -1.0, 1.5, -1.5, 0.5/32768, -0.5/32768, 1.5/32768, -1.5/32768,
+        // 0.49999997/32768, 32767/32768, 0.25, the smallest denormal, NaN,
+        // negative NaN, infinity, -infinity, 2^100.
+        {"float", Converter::float32To16, 4,
+         {0x3F800000, 0xBF800000, 0x3FC00000, 0xBFC00000, 0x37800000, 0xB7800000, 0x38400000,
+          0xB8400000, 0x377FFFFF, 0x3F7FFE00, 0x3E800000, 0x00000001, 0x7FC00000, 0xFFC00000,
+          0x7F800000, 0xFF800000, 0x71800000},
+         {32767, -32768, 32767, -32768, 1, 0, 2, -1, 0, 32767, 8192, 0, 0, 0, 32767, -32768,
+          32767}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        std::vector<BYTE> bytes = packed(k.in, k.width);
+        Shorts out(k.in.size() + 1, marker);
+        k.narrow(out.data(), bytes.data(), (DWORD)k.in.size());
+        Shorts expected = k.expected;
+        expected.push_back(marker);
+        EXPECT_EQ(out, expected);
+    }
+}

@@ -52,6 +52,7 @@ TEST(WavHeader, FilesMadeBySoxAndFfmpeg) {
         uint32_t rate = 0;
         uint16_t bits = 0;
         uint32_t dataOffset = 0;
+        uint16_t tag = 1;
     };
     // Every file holds 4410 frames (scripts/make-test-wavs.sh).
     const SampleFile files[] = {
@@ -65,10 +66,11 @@ TEST(WavHeader, FilesMadeBySoxAndFfmpeg) {
         {"ffmpeg-u8-mono-32000-list.wav", WavUsable, 1, 32000, 8, 78},
         {"ffmpeg-s16-stereo-96000-extensible.wav", WavUsable, 2, 96000, 16, 102},
         {"ffmpeg-u8-mono-96000-extensible.wav", WavUsable, 1, 96000, 8, 102},
-        {"sox-s24-stereo-44100.wav", WavBadSampleSize}, {"sox-alaw-mono-8000.wav", WavNotPcm},
+        {"sox-s24-stereo-44100.wav", WavUsable, 2, 44100, 24, 80},
+        {"ffmpeg-f32-stereo-44100.wav", WavUsable, 2, 44100, 32, 114, 3},
+        {"ffmpeg-f32-stereo-96000-extensible.wav", WavUsable, 2, 96000, 32, 114, 3},
+        {"sox-alaw-mono-8000.wav", WavNotPcm},
         {"sox-s16-6ch-44100.wav", WavBadChannelCount}, {"sox-s16-mono-4000.wav", WavBadSampleRate},
-        {"ffmpeg-f32-stereo-44100.wav", WavNotPcm},
-        {"ffmpeg-f32-stereo-96000-extensible.wav", WavNotPcm},
     };
     for (const SampleFile& s : files) {
         SCOPED_TRACE(s.name);
@@ -85,13 +87,14 @@ TEST(WavHeader, FilesMadeBySoxAndFfmpeg) {
             continue;
         }
         uint16_t align = (uint16_t)(s.channels * s.bits / 8);
-        EXPECT_EQ(info.format.formatTag, 1);
+        EXPECT_EQ(info.format.formatTag, s.tag);
         EXPECT_EQ(info.format.channels, s.channels);
         EXPECT_EQ(info.format.samplesPerSec, s.rate);
         EXPECT_EQ(info.format.avgBytesPerSec, s.rate * align);
         EXPECT_EQ(info.format.blockAlign, align);
         EXPECT_EQ(info.format.bitsPerSample, s.bits);
-        EXPECT_EQ(info.format.extraSize, s.dataOffset == 102 ? 22 : 0);
+        // Those past 48 kHz or 16 bits are extensible.
+        EXPECT_EQ(info.format.extraSize, s.rate > 48000 || s.bits > 16 ? 22 : 0);
         EXPECT_EQ(info.dataOffset, s.dataOffset);
         // The data chunk is the last one in all of them.
         EXPECT_EQ(info.dataSize, 4410u * align);
@@ -100,6 +103,11 @@ TEST(WavHeader, FilesMadeBySoxAndFfmpeg) {
         EXPECT_EQ(p.position, s.dataOffset);
         EXPECT_EQ(p.config.dwSampleRate, s.rate);
         EXPECT_EQ(c.eightBitInput(), s.bits == 8 ? 1 : 0);
+        int samples = s.tag == 3     ? Converter::InputF32
+                      : s.bits == 24 ? Converter::InputS24
+                      : s.bits == 8  ? Converter::InputU8
+                                     : Converter::InputS16;
+        EXPECT_EQ(c.inputSamples(), samples);
     }
 }
 
@@ -274,26 +282,47 @@ TEST(WavHeader, RefusesWhatCannotBeReadCorrectly) {
         uint32_t rate;
         uint16_t bits;
         WavStatus status;
+        uint16_t align = 0;  // 0: channels times bytes per sample
     };
     const Case cases[] = {
-        {3, 2, 44100, 32, WavNotPcm},          {0, 2, 44100, 16, WavNotPcm},
+        {0, 2, 44100, 16, WavNotPcm},          {6, 1, 8000, 8, WavNotPcm},
         {1, 0, 44100, 16, WavBadChannelCount}, {1, 3, 44100, 16, WavBadChannelCount},
-        {1, 2, 44100, 24, WavBadSampleSize},   {1, 2, 44100, 0, WavBadSampleSize},
+        {3, 3, 44100, 32, WavBadChannelCount}, {1, 2, 44100, 0, WavBadSampleSize},
+        {1, 2, 44100, 12, WavBadSampleSize},   {1, 2, 44100, 20, WavBadSampleSize},
+        {1, 2, 44100, 64, WavBadSampleSize},   {3, 2, 44100, 64, WavBadFloatSize},
+        {3, 1, 44100, 16, WavBadFloatSize},    {3, 2, 44100, 24, WavBadFloatSize},
         {1, 2, 7999, 16, WavBadSampleRate},    {1, 2, 192001, 16, WavBadSampleRate},
-        {1, 1, 0, 16, WavBadSampleRate},       {1, 1, 8000, 16, WavUsable},
-        {1, 2, 192000, 8, WavUsable},
+        {1, 1, 0, 16, WavBadSampleRate},       {3, 2, 4000, 32, WavBadSampleRate},
+        {1, 1, 8000, 16, WavUsable},           {1, 2, 192000, 8, WavUsable},
+        {1, 2, 44100, 24, WavUsable},          {1, 1, 48000, 32, WavUsable},
+        {3, 2, 44100, 32, WavUsable},          {3, 1, 192000, 32, WavUsable},
+        // 24 bits padded to 4 bytes, said only by the block size, would be
+        // read as noise; 8 and 16-bit files are read packed as they always were.
+        {1, 2, 44100, 24, WavBadBlockAlign, 8}, {1, 1, 44100, 32, WavBadBlockAlign, 3},
+        {3, 2, 44100, 32, WavBadBlockAlign, 4}, {1, 2, 44100, 16, WavUsable, 8},
     };
     for (const Case& k : cases) {
-        EXPECT_EQ(parseGuarded(wavOf(formatBody(k.tag, k.channels, k.rate, k.bits),
-                                     patternBytes(48)), &info), k.status)
-            << k.tag << " " << k.channels << " " << k.rate << " " << k.bits;
+        Bytes format = formatBody(k.tag, k.channels, k.rate, k.bits);
+        if (k.align) {
+            format[12] = (uint8_t)k.align;
+        }
+        EXPECT_EQ(parseGuarded(wavOf(format, patternBytes(48)), &info), k.status)
+            << k.tag << " " << k.channels << " " << k.rate << " " << k.bits << " " << k.align;
     }
 
-    // Extensible: PCM sub-format accepted, anything else refused.
+    // Extensible: PCM and float sub-formats accepted, anything else refused.
     ASSERT_EQ(parseGuarded(wavOf(extensibleBody(1, 2, 44100, 16), patternBytes(48)), &info),
               WavUsable);
     EXPECT_EQ(info.format.formatTag, 1);
     EXPECT_EQ(info.dataOffset, 12u + 48 + 8);
+    ASSERT_EQ(parseGuarded(wavOf(extensibleBody(3, 1, 96000, 32), patternBytes(48)), &info),
+              WavUsable);
+    EXPECT_EQ(info.format.formatTag, 3);
+    EXPECT_EQ(info.dataSize, 48u);
+    EXPECT_EQ(parseGuarded(wavOf(extensibleBody(3, 2, 96000, 64), patternBytes(48)), &info),
+              WavBadFloatSize);
+    EXPECT_EQ(parseGuarded(wavOf(extensibleBody(1, 2, 96000, 20), patternBytes(48)), &info),
+              WavBadSampleSize);
     Bytes wrongGuid = extensibleBody(1, 2, 44100, 16);
     wrongGuid[39] ^= 1;
     Bytes shortExtensible = extensibleBody(1, 2, 44100, 16);
@@ -301,10 +330,14 @@ TEST(WavHeader, RefusesWhatCannotBeReadCorrectly) {
     Bytes shortFormat = formatBody(1, 2, 44100, 16);
     shortFormat.resize(14);
     for (const Bytes& format :
-         {extensibleBody(3, 2, 44100, 16), wrongGuid, shortExtensible, shortFormat}) {
+         {extensibleBody(6, 1, 8000, 8), wrongGuid, shortExtensible, shortFormat}) {
         EXPECT_EQ(parseGuarded(wavOf(format, patternBytes(48)), &info), WavNotPcm)
             << format.size();
     }
+
+    // 24-bit data is cut to whole frames of 6 bytes.
+    ASSERT_EQ(parseGuarded(canonicalWav(2, 44100, 24, patternBytes(47)), &info), WavUsable);
+    EXPECT_EQ(info.dataSize, 42u);
 }
 
 // Damaged files as the WAV job meets them, through the file.

@@ -29,9 +29,12 @@ static bool checkOne(const uint8_t* data, size_t size) {
         return false;
     }
     const WavFormat& f = info.format;
-    if (f.formatTag != 1) fail("not PCM", size);
+    uint16_t bits = f.bitsPerSample;
+    if (f.formatTag != wavFormatPcm && f.formatTag != wavFormatFloat) fail("encoding", size);
     if (f.channels < 1 || f.channels > 2) fail("channel count", size);
-    if (f.bitsPerSample != 8 && f.bitsPerSample != 16) fail("sample size", size);
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) fail("sample size", size);
+    if (f.formatTag == wavFormatFloat && bits != 32) fail("float size", size);
+    if (bits > 16 && f.blockAlign != f.channels * bits / 8) fail("block size", size);
     if (f.samplesPerSec < 8000 || f.samplesPerSec > 192000) fail("sample rate", size);
     if (info.dataOffset < 20 || info.dataOffset + info.dataSize > size) fail("data range", size);
     if (info.dataSize % (f.channels * f.bitsPerSample / 8)) fail("partial frame", size);
