@@ -30,7 +30,6 @@ const DWORD cdSectorBytes = 2352;
 // Raw reads address the disc in units of cooked 2048-byte sectors.
 const DWORD cdCookedSectorBytes = 2048;
 const DWORD cdFirstRequestSectors = 27;
-const int cdMaxTracks = 99;
 
 // Minutes × 4500 + seconds × 75 + frames − 150.
 LONG msfToSector(const TRACK_DATA* entry);
@@ -49,7 +48,6 @@ enum TrackReadResult {
     TrackReadCancelled,
     TrackReadFailed,     // a request failed or came back short at stopSector
     TrackReadNoMemory,
-    TrackReadNotOnDisc,
 };
 
 struct TrackAudio {
@@ -69,7 +67,8 @@ typedef void (*TrackReadProgress)(void* context, DWORD bytesRead, bool firstRequ
 
 // Reads track k of the disc whose table is toc into a new buffer, in
 // requests of 27 sectors, then 13, 6, 3 and 1 for the tail, testing the
-// job's running flag before each. 1 when the whole track was read.
+// job's running flag before each. 1 when the whole track was read. k must be
+// a track that trackSectors accepts; any other reads nothing and fails.
 int readTrackAudio(HANDLE drive, const CDROM_TOC* toc, int k, const Converter* c,
                    TrackAudio* audio, TrackReadProgress progress, void* context);
 void releaseTrackAudio(TrackAudio* audio);

@@ -50,9 +50,6 @@ int listDiscTracks(HWND page, int trackListId, const char* devicePath, int clear
         return 0;
     }
     int count = tocTrackCount(&toc);
-    if (count == 0) {
-        return 0;
-    }
     if (!clearFirst) {
         SendDlgItemMessageA(page, trackListId, LB_RESETCONTENT, 0, 0);
     }

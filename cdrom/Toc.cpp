@@ -2,13 +2,12 @@
 
 #include "cdrom/CdDevice.h"
 #include "cdrom/CdRom.h"
+#include "cdrom/TocCheck.h"
+
+static_assert(sizeof(CDROM_TOC) == tocAnswerBytes, "CDROM_TOC layout");
 
 LONG msfToSector(const TRACK_DATA* entry) {
     return entry->Address[1] * 4500L + entry->Address[2] * 75L + entry->Address[3] - 150L;
-}
-
-static bool isMsfAddress(const TRACK_DATA* entry) {
-    return entry->Address[1] <= 99 && entry->Address[2] < 60 && entry->Address[3] < 75;
 }
 
 int readToc(HANDLE drive, CDROM_TOC* toc) {
@@ -25,46 +24,19 @@ int readToc(HANDLE drive, CDROM_TOC* toc) {
                            sizeof(*toc), &returned)) {
         return 0;
     }
-    if (toc->LastTrack < toc->FirstTrack) {
-        return 0;
-    }
-    int count = toc->LastTrack - toc->FirstTrack + 1;
-    if (count > cdMaxTracks) {
-        return 0;
-    }
-    if (returned > sizeof(*toc) ||
-        returned < offsetof(CDROM_TOC, TrackData) + (count + 1) * sizeof(TRACK_DATA)) {
-        return 0;
-    }
-    for (int k = 0; k <= count; k++) {
-        if (!isMsfAddress(&toc->TrackData[k]) || msfToSector(&toc->TrackData[k]) < 0) {
-            return 0;
-        }
-        if (k > 0 && msfToSector(&toc->TrackData[k]) <= msfToSector(&toc->TrackData[k - 1])) {
-            return 0;
-        }
-    }
-    return 1;
+    return tocAnswerUsable((const unsigned char*)toc, returned);
 }
 
 int tocTrackCount(const CDROM_TOC* toc) {
-    if (!toc || toc->LastTrack < toc->FirstTrack) {
-        return 0;
-    }
-    int count = toc->LastTrack - toc->FirstTrack + 1;
-    return count <= cdMaxTracks ? count : 0;
+    return toc->LastTrack - toc->FirstTrack + 1;
 }
 
 int trackSectors(const CDROM_TOC* toc, int k, DWORD* start, DWORD* end) {
     if (k < 0 || k >= tocTrackCount(toc)) {
         return 0;
     }
-    LONG first = msfToSector(&toc->TrackData[k]);
-    LONG last = msfToSector(&toc->TrackData[k + 1]);
-    if (first < 0 || last <= first) {
-        return 0;
-    }
-    *start = (DWORD)first;
-    *end = (DWORD)last;
+    // readToc accepted only increasing, non-negative addresses.
+    *start = (DWORD)msfToSector(&toc->TrackData[k]);
+    *end = (DWORD)msfToSector(&toc->TrackData[k + 1]);
     return 1;
 }

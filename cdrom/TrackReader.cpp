@@ -11,7 +11,7 @@ int readTrackAudio(HANDLE drive, const CDROM_TOC* toc, int k, const Converter* c
     }
     memset(audio, 0, sizeof(*audio));
     if (!trackSectors(toc, k, &audio->startSector, &audio->endSector)) {
-        audio->result = TrackReadNotOnDisc;
+        audio->result = TrackReadFailed;
         return 0;
     }
     audio->size = (audio->endSector - audio->startSector) * cdSectorBytes;

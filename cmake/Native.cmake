@@ -19,13 +19,26 @@ target_compile_definitions(wav_header_fuzz PRIVATE
                            CALBRUNE_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
 add_test(NAME wav_header_fuzz COMMAND wav_header_fuzz)
 
+# The same for the check of a drive's table of contents.
+add_executable(toc_fuzz ${CMAKE_SOURCE_DIR}/tests/native/TocFuzz.cpp ${CMAKE_SOURCE_DIR}/cdrom/TocCheck.cpp)
+target_include_directories(toc_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(toc_fuzz PRIVATE -g ${FUZZ_SANITIZERS})
+target_link_options(toc_fuzz PRIVATE ${FUZZ_SANITIZERS})
+add_test(NAME toc_fuzz COMMAND toc_fuzz)
+
+# With clang, libFuzzer targets of both, for scripts/fuzz.sh.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  add_executable(wav_header_libfuzzer EXCLUDE_FROM_ALL
-                 ${CMAKE_SOURCE_DIR}/tests/native/WavHeaderFuzz.cpp ${WAV_HEADER_SOURCES})
-  target_include_directories(wav_header_libfuzzer PRIVATE ${CMAKE_SOURCE_DIR})
-  target_compile_definitions(wav_header_libfuzzer PRIVATE CALBRUNE_LIBFUZZER)
-  target_compile_options(wav_header_libfuzzer PRIVATE -g -fsanitize=fuzzer,address,undefined)
-  target_link_options(wav_header_libfuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+  foreach(target wav_header toc)
+    add_executable(${target}_libfuzzer EXCLUDE_FROM_ALL)
+    target_include_directories(${target}_libfuzzer PRIVATE ${CMAKE_SOURCE_DIR})
+    target_compile_definitions(${target}_libfuzzer PRIVATE CALBRUNE_LIBFUZZER)
+    target_compile_options(${target}_libfuzzer PRIVATE -g -fsanitize=fuzzer,address,undefined)
+    target_link_options(${target}_libfuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+  endforeach()
+  target_sources(wav_header_libfuzzer PRIVATE ${CMAKE_SOURCE_DIR}/tests/native/WavHeaderFuzz.cpp
+                 ${WAV_HEADER_SOURCES})
+  target_sources(toc_libfuzzer PRIVATE ${CMAKE_SOURCE_DIR}/tests/native/TocFuzz.cpp
+                 ${CMAKE_SOURCE_DIR}/cdrom/TocCheck.cpp)
 endif()
 
 # The jobs of the 64-bit program under Wine with the Linux lame_enc.dll; the

@@ -2,6 +2,10 @@
 
 #include <stdlib.h>
 
+// LAME asks for at most 1152 samples per channel; a library that asks for
+// none, or for far more, is broken, and the byte count could wrap.
+static const DWORD maxSamplesPerChunk = 32768;
+
 static bool writeAll(HANDLE output, const BYTE* bytes, DWORD count) {
     DWORD written = 0;
     return WriteFile(output, bytes, count, &written, nullptr) && written == count;
@@ -21,9 +25,14 @@ EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& 
         return result;
     }
     result.streamOpened = true;
-    BYTE* mp3 = (BYTE*)malloc(mp3BufferSize ? mp3BufferSize : 1);
-    SHORT* chunk = (SHORT*)malloc(samplesPerChunk ? samplesPerChunk * sizeof(SHORT) : 1);
-    if (!mp3 || !chunk || samplesPerChunk == 0) {
+    if (samplesPerChunk == 0 || samplesPerChunk > maxSamplesPerChunk || mp3BufferSize == 0) {
+        c->beCloseStream(stream);
+        result.failure = FailEncodeError;
+        return result;
+    }
+    BYTE* mp3 = (BYTE*)malloc(mp3BufferSize);
+    SHORT* chunk = (SHORT*)malloc(samplesPerChunk * sizeof(SHORT));
+    if (!mp3 || !chunk) {
         free(mp3);
         free(chunk);
         c->beCloseStream(stream);
@@ -82,9 +91,13 @@ void settleOutput(JobFrame& frame, PendingOutput* output, const char* name,
     } else if (result.failure) {
         discardPendingOutput(output);
         frame.fail(name, result.failure, result.detail);
-    } else if (!commitPendingOutput(output)) {
-        frame.fail(name, FailOutputCreate, GetLastError());
     } else {
-        frame.converted();
+        EntryFailure failure;
+        DWORD error;
+        if (commitPendingOutput(output, &failure, &error)) {
+            frame.converted();
+        } else {
+            frame.fail(name, failure, error);
+        }
     }
 }

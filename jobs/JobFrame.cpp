@@ -3,8 +3,6 @@
 #include <commctrl.h>
 #include <shlwapi.h>
 
-static const char caption[] = "Calbrune 1.0";
-
 // Apart from the first and last step of an entry, a pair of progress
 // messages waits until at least 25 ms have passed since the last pair, and
 // at least 40 times what that pair cost: where a moving bar repaints slowly
@@ -94,7 +92,7 @@ int JobFrame::mayWrite(const char* outputPath) {
     }
     char question[MAX_PATH + 64];
     wsprintfA(question, "%s existe déjà.\nVoulez-vous le remplacer?", outputPath);
-    return MessageBoxA(c->ownerWindow(), question, caption, MB_YESNO | MB_ICONINFORMATION) ==
+    return MessageBoxA(c->ownerWindow(), question, jobCaption, MB_YESNO | MB_ICONINFORMATION) ==
            IDYES;
 }
 
@@ -146,17 +144,28 @@ int openPendingOutput(PendingOutput* output, const char* finalPath) {
     return 0;
 }
 
-int commitPendingOutput(PendingOutput* output) {
+int commitPendingOutput(PendingOutput* output, EntryFailure* failure, DWORD* error) {
+    *failure = FailOutputCreate;
+    *error = 0;
     if (output->file != INVALID_HANDLE_VALUE) {
+        // Data still in the cache could be lost after the rename has already
+        // replaced the earlier file.
+        if (!FlushFileBuffers(output->file)) {
+            *failure = FailWriteError;
+            *error = GetLastError();
+            discardPendingOutput(output);
+            return 0;
+        }
         CloseHandle(output->file);
         output->file = INVALID_HANDLE_VALUE;
     }
     if (!output->tempPath[0]) {
         return 0;
     }
-    if (!MoveFileExA(output->tempPath, output->finalPath, MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(output->tempPath);
-        output->tempPath[0] = '\0';
+    if (!MoveFileExA(output->tempPath, output->finalPath,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = GetLastError();
+        discardPendingOutput(output);
         return 0;
     }
     output->tempPath[0] = '\0';

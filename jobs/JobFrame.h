@@ -7,6 +7,9 @@
 #include "core/Converter.h"
 #include "jobs/JobReport.h"
 
+// The caption of the jobs' message boxes.
+const char jobCaption[] = "Calbrune 1.0";
+
 DWORD WINAPI WaveConversionJob(LPVOID parameter);
 DWORD WINAPI CdConversionJob(LPVOID parameter);
 
@@ -75,8 +78,9 @@ struct PendingOutput {
 
 // Creates the temporary file beside finalPath; 0 when it cannot be made.
 int openPendingOutput(PendingOutput* output, const char* finalPath);
-// Closes the temporary file and moves it over the final path; on failure the
-// temporary file is deleted and 0 returned.
-int commitPendingOutput(PendingOutput* output);
+// Flushes and closes the temporary file and moves it over the final path. On
+// failure the temporary file is deleted and 0 returned, with FailWriteError
+// (the flush) or FailOutputCreate (the move) and the system's error code.
+int commitPendingOutput(PendingOutput* output, EntryFailure* failure, DWORD* error);
 // Closes and deletes the temporary file; the final path is left untouched.
 void discardPendingOutput(PendingOutput* output);

@@ -58,8 +58,19 @@ void describeFailure(const FailedEntry* entry, char* text, int capacity) {
             lstrcpyA(reason, "erreur de lecture");
         }
         break;
+    case FailFileReadError:
+        if (entry->detail) {
+            wsprintfA(reason, "erreur de lecture du fichier à l'octet %lu", entry->detail);
+        } else {
+            lstrcpyA(reason, "erreur de lecture du fichier");
+        }
+        break;
     case FailEncodeError:
-        wsprintfA(reason, "erreur de l'encodeur (erreur %lu)", entry->detail);
+        if (entry->detail) {
+            wsprintfA(reason, "erreur de l'encodeur (erreur %lu)", entry->detail);
+        } else {
+            lstrcpyA(reason, "erreur de l'encodeur");
+        }
         break;
     case FailWriteError:
         lstrcpyA(reason, "erreur d'écriture ou disque plein");
@@ -81,9 +92,6 @@ void describeFailure(const FailedEntry* entry, char* text, int capacity) {
         break;
     case FailTrackNotOnDisc:
         lstrcpyA(reason, "cette piste n'est pas sur le disque présent");
-        break;
-    case FailIncompleteTrack:
-        wsprintfA(reason, "piste incomplète, lecture arrêtée au secteur %lu", entry->detail);
         break;
     case FailOutputIsSource:
         lstrcpyA(reason, "le fichier MP3 remplacerait le fichier source");

@@ -17,17 +17,18 @@ enum EntryFailure {
     FailSourceOpen = 1,       // the WAV file cannot be opened
     FailNotUsableWav,         // detail: the WavStatus
     FailEncoderRefused,       // detail: beInitStream's result
-    FailReadError,            // detail: for a CD track, the sector where reading stopped
-    FailEncodeError,          // detail: beEncodeChunk's or beDeinitStream's result
-    FailWriteError,           // short write, disk full
+    FailReadError,            // detail: the CD sector where reading stopped
+    FailEncodeError,          // detail: beEncodeChunk's or beDeinitStream's result; 0 for an
+                              // encoder that asked for an impossible buffer
+    FailWriteError,           // short write, disk full, or a failed flush (detail: its error)
     FailOutputCreate,         // the output (or its temporary file) cannot be created
     FailPathTooLong,          // the output path would not fit in MAX_PATH
     FailOutOfMemory,          // buffers could not be allocated
     FailNoDrive,              // whole CD job: the drive cannot be opened
     FailNoToc,                // whole CD job: no disc, or a table of contents that cannot be trusted
     FailTrackNotOnDisc,       // the selected track is not on the disc now in the drive
-    FailIncompleteTrack,      // detail: the sector where reading stopped; the part read was kept
     FailOutputIsSource,       // the MP3 would replace the very file being converted
+    FailFileReadError,        // detail: the byte offset in the WAV file, 0 when unknown
 };
 
 struct FailedEntry {

@@ -4,8 +4,6 @@
 #include "core/Converter.h"
 #include "jobs/JobFrame.h"
 
-static const char caption[] = "Calbrune 1.0";
-
 int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalLabel,
                         UINT doneMessage) {
     // A cancelled worker clears the flag but works on until its end message
@@ -20,7 +18,7 @@ int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalL
     totalProgressLabel_ = totalLabel;
     jobDoneMessage_ = doneMessage;
     if (!encoderLibrary) {
-        MessageBoxA(ownerWindow_, " L'encodage necessite la librairie \"lame_enc.dll\" .", caption,
+        MessageBoxA(ownerWindow_, " L'encodage necessite la librairie \"lame_enc.dll\" .", jobCaption,
                     MB_ICONINFORMATION);
         return 0;
     }
@@ -38,7 +36,7 @@ int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalL
                                  this, 0, nullptr);
     if (!thread) {
         setJobRunning(0);
-        MessageBoxA(ownerWindow_, "La conversion n'a pas pu démarrer.", caption,
+        MessageBoxA(ownerWindow_, "La conversion n'a pas pu démarrer.", jobCaption,
                     MB_ICONINFORMATION);
         return 0;
     }

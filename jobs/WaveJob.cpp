@@ -34,14 +34,23 @@ void convertEntry(JobFrame& frame, const char* sourcePath) {
         // Cancelled while the question was open.
     } else {
         int opened = openPendingOutput(&output, outputPath);
+        DWORD error = GetLastError();
         frame.showOutputPath(outputPath);
         if (!opened) {
-            frame.fail(sourcePath, FailOutputCreate, GetLastError());
+            frame.fail(sourcePath, FailOutputCreate, error);
         } else {
             frame.setEntryRange(dataSize);
-            SampleSource samples = {readFromFile, source, dataSize, FailReadError};
+            // The header left the file at the start of the data.
+            LARGE_INTEGER zero = {}, dataStart = {};
+            SetFilePointerEx(source, zero, &dataStart, FILE_CURRENT);
+            SampleSource samples = {readFromFile, source, dataSize, FailFileReadError};
             StepScale scale = {0, 0.0f, 1.0f, 1.0f};
             EntryResult result = encodeEntry(frame, &config, samples, scale, output.file);
+            if (result.failure == FailFileReadError) {
+                // The offset in the file where the failed read began, when it fits.
+                ULONGLONG offset = (ULONGLONG)dataStart.QuadPart + result.detail;
+                result.detail = dataStart.QuadPart > 0 && offset <= MAXDWORD ? (DWORD)offset : 0;
+            }
             if (result.streamOpened) {
                 frame.setEntryPosition(dataSize);
             }

@@ -12,6 +12,8 @@ packages=(
   g++ libmp3lame-dev lame sox mpg123
   python3 locales
 )
+# Scripts that need more name it.
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -68,7 +68,7 @@ protected:
         }
         EXPECT_EQ(sizes, requests);
         EXPECT_EQ(audio.bytesRead, sectors * 2352);
-        if (result != TrackReadNotOnDisc && result != TrackReadNoMemory) {
+        if (result != TrackReadNoMemory) {
             EXPECT_EQ(audio.stopSector, audio.startSector + sectors);
             std::vector<BYTE> expected = simTrackAudio(drive->disc, k);
             EXPECT_TRUE(audio.bytesRead <= expected.size() &&
@@ -153,8 +153,13 @@ TEST_F(CdRead, ACancelStopsBeforeTheNextRequest) {
 
 TEST_F(CdRead, TracksNotOnTheDiscOrTooLargeForMemoryReadNothing) {
     simInsertDisc('D', simDisc(1, {100, 100}));
-    expectRead(2, TrackReadNotOnDisc, {}, 0);
-    expectRead(-1, TrackReadNotOnDisc, {}, 0);
+    for (int k : {2, -1}) {
+        TrackAudio audio;
+        EXPECT_EQ(read(k, &audio), 0);
+        EXPECT_EQ(audio.result, TrackReadFailed);
+        EXPECT_EQ(audio.buffer, nullptr);
+        EXPECT_TRUE(drive->reads.empty());
+    }
     simSetMemoryLimit(100 * 2352 - 1);
     expectRead(1, TrackReadNoMemory, {}, 0);
 }

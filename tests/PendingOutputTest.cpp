@@ -35,7 +35,9 @@ TEST(PendingOutput, LongestPathIsWrittenThroughATemporaryFileBesideIt) {
     EXPECT_EQ(countFiles(folder, "a.*"), 2);
     writeAll(output.file, "the whole new file");
     EXPECT_EQ(fileContents(final), "earlier");
-    ASSERT_EQ(commitPendingOutput(&output), 1);
+    EntryFailure failure;
+    DWORD error;
+    ASSERT_EQ(commitPendingOutput(&output, &failure, &error), 1);
     EXPECT_EQ(fileContents(final), "the whole new file");
     EXPECT_EQ(countFiles(folder, "a.*"), 1);
 
@@ -66,6 +68,47 @@ TEST(PendingOutput, DiscardLeavesTheEarlierFileAndTakesNoFileOver) {
 
     EXPECT_EQ(openPendingOutput(&output, folder.file("no such folder\\c.mp3").c_str()), 0);
     EXPECT_EQ(output.file, INVALID_HANDLE_VALUE);
+}
+
+// A temporary file that cannot be flushed or moved into place is deleted, the
+// earlier output stays, and the caller learns which step failed and why.
+TEST(PendingOutput, FailedCommitKeepsTheEarlierFile) {
+    struct Case {
+        const char* what;
+        EntryFailure failure;
+    } const cases[] = {{"flush", FailWriteError}, {"move", FailOutputCreate}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        TempFolder folder;
+        std::string final = folder.file("a.mp3");
+        PendingOutput output;
+        if (k.failure == FailWriteError) {
+            writeFileContents(final, "earlier");
+            ASSERT_EQ(openPendingOutput(&output, final.c_str()), 1);
+            writeAll(output.file, "new");
+            // A handle without write access cannot be flushed.
+            CloseHandle(output.file);
+            output.file = CreateFileA(output.tempPath, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(output.file, INVALID_HANDLE_VALUE);
+        } else {
+            // No file replaces a folder.
+            ASSERT_TRUE(CreateDirectoryA(final.c_str(), nullptr));
+            ASSERT_EQ(openPendingOutput(&output, final.c_str()), 1);
+        }
+        EntryFailure failure;
+        DWORD error;
+        EXPECT_EQ(commitPendingOutput(&output, &failure, &error), 0);
+        EXPECT_EQ(failure, k.failure);
+        EXPECT_EQ(error, (DWORD)ERROR_ACCESS_DENIED);
+        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
+        if (k.failure == FailWriteError) {
+            EXPECT_EQ(fileContents(final), "earlier");
+        } else {
+            EXPECT_NE(GetFileAttributesA(final.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+            RemoveDirectoryA(final.c_str());
+        }
+    }
 }
 
 }  // namespace

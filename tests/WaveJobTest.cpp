@@ -268,7 +268,7 @@ TEST_F(WaveJob, FailedEntriesLeaveExistingFilesAndAreReported) {
     std::string text = folder.file("text.wav");
     writeFileContents(text, "this is not a wave file at all");
     c.sourceFiles.append(text.c_str());
-    std::string wide = writeBytes(folder, "wide.wav", canonicalWav(2, 44100, 24, patternBytes(600)));
+    std::string wide = writeBytes(folder, "wide.wav", canonicalWav(2, 44100, 12, patternBytes(600)));
     c.sourceFiles.append(wide.c_str());
     addWav("good.wav", 3 * chunkBytes);
     for (const char* name : {"locked.mp3", "text.mp3", "wide.mp3"}) {
@@ -291,7 +291,7 @@ TEST_F(WaveJob, FailedEntriesLeaveExistingFilesAndAreReported) {
     EXPECT_EQ(notWav->detail, (DWORD)WavNotRiffWave);
     char line[400];
     describeFailure(notWav->next, line, sizeof(line));
-    EXPECT_EQ(std::string(line), wide + " : résolution non gérée (8 ou 16 bits seulement)");
+    EXPECT_EQ(std::string(line), wide + " : " + wavStatusText(WavBadSampleSize));
 
     for (const char* name : {"locked.mp3", "text.mp3", "wide.mp3"}) {
         EXPECT_EQ(fileContents(mp3(name)), name);
@@ -302,21 +302,38 @@ TEST_F(WaveJob, FailedEntriesLeaveExistingFilesAndAreReported) {
     EXPECT_EQ(calls("init"), 1u);
 }
 
+BEINITSTREAM recorderInit;
+DWORD reportedSamples;
+
+// The stand-in, asking for reportedSamples samples per chunk.
+BE_ERR __cdecl oddInit(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, PHBE_STREAM stream) {
+    BE_ERR result = recorderInit(config, samples, bufferSize, stream);
+    *samples = reportedSamples;
+    return result;
+}
+
 TEST_F(WaveJob, EncoderFailuresKeepEarlierOutput) {
     struct Case {
         const char* failAt;
+        DWORD samples;  // per chunk, as the library reports them when failAt is ""
         EntryFailure failure;
-        size_t encodes, deinits;
+        size_t encodes, deinits, closes;
     };
-    const Case cases[] = {{"init", FailEncoderRefused, 0, 0},
-                          {"encode:3", FailEncodeError, 3, 0},
-                          {"deinit", FailEncodeError, 5, 1}};
+    const Case cases[] = {{"init", 0, FailEncoderRefused, 0, 0, 0},
+                          {"encode:3", 0, FailEncodeError, 3, 0, 1},
+                          {"deinit", 0, FailEncodeError, 5, 1, 1},
+                          {"", 0, FailEncodeError, 0, 0, 1},
+                          {"", 0x80000000, FailEncodeError, 0, 0, 1},
+                          {"", 100000, FailEncodeError, 0, 0, 1}};
     std::string source = addWav("song.wav", 5 * chunkBytes);
+    recorderInit = c.beInitStream;
     for (const Case& k : cases) {
-        SCOPED_TRACE(k.failAt);
+        SCOPED_TRACE(std::string(k.failAt) + " " + std::to_string(k.samples));
         resetRecorder();
         writeFileContents(mp3("song.mp3"), "the earlier song");
         recorderFailAt(k.failAt);
+        c.beInitStream = k.failAt[0] ? recorderInit : oddInit;
+        reportedSamples = k.samples;
         ASSERT_TRUE(run());
         EXPECT_EQ(h.endParam, (WPARAM)JobCompletedWithFailures);
         EXPECT_EQ(failures(), Strings({failure(source, k.failure)}));
@@ -324,7 +341,7 @@ TEST_F(WaveJob, EncoderFailuresKeepEarlierOutput) {
         EXPECT_EQ(calls("encode"), k.encodes);
         EXPECT_EQ(calls("deinit"), k.deinits);
         // A stream that was opened is always closed.
-        EXPECT_EQ(calls("close"), k.encodes || k.deinits ? 1u : 0u);
+        EXPECT_EQ(calls("close"), k.closes);
     }
 }
 
@@ -491,6 +508,25 @@ TEST_F(WaveJob, OnlyOneJobAtATime) {
     EXPECT_EQ(h.endParam, (WPARAM)JobCompleted);
     EXPECT_TRUE(h.events.empty());
     EXPECT_TRUE(fileExists(mp3("a.mp3")));
+}
+
+// Only a disc has sectors; a file's read error names its byte offset.
+TEST(JobReport, ReadErrorsNameWhereReadingStopped) {
+    struct Case {
+        EntryFailure failure;
+        DWORD detail;
+        const char* text;
+    } const cases[] = {
+        {FailReadError, 140, "x : erreur de lecture au secteur 140"},
+        {FailFileReadError, 4652, "x : erreur de lecture du fichier à l'octet 4652"},
+        {FailFileReadError, 0, "x : erreur de lecture du fichier"},
+    };
+    for (const Case& k : cases) {
+        FailedEntry entry = {"x", k.failure, k.detail, nullptr};
+        char line[200];
+        describeFailure(&entry, line, sizeof(line));
+        EXPECT_EQ(std::string(line), k.text);
+    }
 }
 
 DWORD WINAPI pressOk(LPVOID text) {
