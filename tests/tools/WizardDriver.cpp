@@ -1,14 +1,16 @@
 // Starts the program and goes through its wizard from outside, as a user
 // would, printing what it sees.
 //
-//   calbrune_drive PROGRAM wav|cd DESTINATION|- SCREENSHOTS|- [--return] [--tour] ITEM...
+//   calbrune_drive PROGRAM wav|cd DESTINATION|- SCREENSHOTS|- [--return] [--tour] [--timed] ITEM...
 //
 // ITEMs are WAV files of one folder (wav) or track numbers from 1 (cd).
 // DESTINATION (cd only) is chosen in the folder browser; "-" leaves the page
 // as it is. SCREENSHOTS receives NN-page.bmp for each page and for the end
 // message. --return: go back to the first page after the conversion, then
 // quit through Cancel. --tour: first show the CD page with tracks 1 and 2
-// chosen, then go Back.
+// chosen, then go Back. --timed: print "elapsed WHAT SECONDS" from this
+// program's start when the wizard shows, at Finish and at the program's end,
+// and wait as long as the conversion takes.
 //
 // Exits 0 when the program ended with exit code 0; 1 otherwise, after a line
 // that says what did not happen. Controls are found by ID, never by text: the
@@ -39,6 +41,8 @@ PROCESS_INFORMATION child;
 HWND sheet;
 const char* shotFolder;
 int shotCount;
+bool timed;
+LARGE_INTEGER started;
 
 // The program's text is ANSI; the log is UTF-8.
 void say(const std::string& ansi) {
@@ -47,6 +51,18 @@ void say(const std::string& ansi) {
     MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, wide, 1024);
     WideCharToMultiByte(CP_UTF8, 0, wide, -1, line, sizeof(line), nullptr, nullptr);
     printf("%s\n", line);
+    fflush(stdout);
+}
+
+// With --timed, the seconds since this program started.
+void mark(const char* what) {
+    if (!timed) {
+        return;
+    }
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    printf("elapsed %s %.3f\n", what, (double)(now.QuadPart - started.QuadPart) / (double)frequency.QuadPart);
     fflush(stdout);
 }
 
@@ -256,14 +272,17 @@ struct Step {
 }  // namespace
 
 int main(int argc, char** argv) {
+    QueryPerformanceCounter(&started);
     bool returning = false, tour = false;
     int first = 5;
     for (; first < argc && !strncmp(argv[first], "--", 2); first++) {
         returning |= !strcmp(argv[first], "--return");
         tour |= !strcmp(argv[first], "--tour");
+        timed |= !strcmp(argv[first], "--timed");
     }
     if (first >= argc || (strcmp(argv[2], "wav") && strcmp(argv[2], "cd"))) {
-        fputs("usage: calbrune_drive PROGRAM wav|cd DESTINATION|- SCREENSHOTS|- [--return] [--tour] ITEM...\n",
+        fputs("usage: calbrune_drive PROGRAM wav|cd DESTINATION|- SCREENSHOTS|- [--return] [--tour] [--timed] "
+              "ITEM...\n",
               stderr);
         return 2;
     }
@@ -278,6 +297,7 @@ int main(int argc, char** argv) {
         fail(std::string("cannot start ") + argv[1] + ", error " + std::to_string(GetLastError()));
     }
     sheet = waitFor("the wizard", [] { return findDialog(nullptr, nextButton); }, 3 * stepWait);
+    mark("wizard");
 
     auto choose = [](int radio) { return [radio](HWND page) { check(GetDlgItem(page, radio)); }; };
     std::vector<Step> steps = {{Welcome, nullptr, 0}};
@@ -307,6 +327,9 @@ int main(int argc, char** argv) {
         }
         if (step.button) {
             click(GetDlgItem(sheet, step.button));
+            if (step.button == finishButton) {
+                mark("finish");
+            }
             page = nullptr;
         }
     }
@@ -326,7 +349,8 @@ int main(int argc, char** argv) {
             answer(box, !returning);
         }
         return programEnded();
-    }, 30000);
+    }, timed ? 3600 * 1000 : 30000);
+    mark("ended");
     DWORD code = 0;
     GetExitCodeProcess(child.hProcess, &code);
     say("program ended, exit code " + std::to_string(code));
