@@ -150,6 +150,10 @@ int Converter::prepareEncoderConfig(BE_CONFIG* config, DWORD* dataSize, HANDLE w
 
     config->bEnableVBR = vbrEnabled_;
     if (vbrEnabled_) {
+        // Without the header, players take a VBR file's length and seek
+        // points from its first frame's bitrate. A library that cannot write
+        // it would leave the frame it reserves for it blank.
+        config->bWriteVBRHeader = beWriteVBRHeader ? 1 : 0;
         config->dwBitrate = (DWORD)vbrMinBitrate();
         config->dwMaxBitrate = (DWORD)vbrMaxBitrate();
         config->nVbrMethod = vbrMethodValue();

@@ -80,6 +80,7 @@ static_assert(offsetof(BE_CONFIG, dwSampleRate) == 12, "BE_CONFIG layout");
 static_assert(offsetof(BE_CONFIG, nMode) == 20, "BE_CONFIG layout");
 static_assert(offsetof(BE_CONFIG, nPreset) == 32, "BE_CONFIG layout");
 static_assert(offsetof(BE_CONFIG, bPrivate) == 48, "BE_CONFIG layout");
+static_assert(offsetof(BE_CONFIG, bWriteVBRHeader) == 64, "BE_CONFIG layout");
 static_assert(offsetof(BE_CONFIG, bEnableVBR) == 68, "BE_CONFIG layout");
 static_assert(offsetof(BE_CONFIG, dwVbrAbr_bps) == 76, "BE_CONFIG layout");
 static_assert(offsetof(BE_CONFIG, nVbrMethod) == 80, "BE_CONFIG layout");

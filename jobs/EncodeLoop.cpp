@@ -14,7 +14,7 @@ static bool writeAll(HANDLE output, const BYTE* bytes, DWORD count) {
 EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& samples,
                         const StepScale& scale, HANDLE output) {
     Converter* c = frame.converter();
-    EntryResult result = {(EntryFailure)0, 0, false};
+    EntryResult result = {(EntryFailure)0, 0, false, false};
     DWORD samplesPerChunk = 0;
     DWORD mp3BufferSize = 0;
     HBE_STREAM stream = 0;
@@ -25,6 +25,7 @@ EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& 
         return result;
     }
     result.streamOpened = true;
+    result.vbrHeader = config->bWriteVBRHeader != 0;
     if (samplesPerChunk == 0 || samplesPerChunk > maxSamplesPerChunk || mp3BufferSize == 0) {
         c->beCloseStream(stream);
         result.failure = FailEncodeError;
@@ -84,6 +85,30 @@ EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& 
     return result;
 }
 
+// The library reopens the file by name to write the header into the frame
+// it reserved at the start, so our handle must be closed by then; a file
+// without it would show players a wrong length, so a failure fails the entry.
+static int writeVbrHeader(Converter* c, PendingOutput* output, const EntryResult& result,
+                          EntryFailure* failure, DWORD* error) {
+    if (!result.vbrHeader) {
+        return 1;
+    }
+    *failure = FailEncodeError;
+    *error = 0;
+    if (!closePendingOutput(output)) {
+        *failure = FailOutputCreate;
+        discardPendingOutput(output);
+        return 0;
+    }
+    *error = c->beWriteVBRHeader ? c->beWriteVBRHeader(output->tempPath)
+                                 : BE_ERR_INVALID_FORMAT_PARAMETERS;
+    if (*error != BE_ERR_SUCCESSFUL) {
+        discardPendingOutput(output);
+        return 0;
+    }
+    return 1;
+}
+
 void settleOutput(JobFrame& frame, PendingOutput* output, const char* name,
                   const EntryResult& result) {
     if (!frame.running()) {
@@ -94,7 +119,8 @@ void settleOutput(JobFrame& frame, PendingOutput* output, const char* name,
     } else {
         EntryFailure failure;
         DWORD error;
-        if (commitPendingOutput(output, &failure, &error)) {
+        if (writeVbrHeader(frame.converter(), output, result, &failure, &error) &&
+            commitPendingOutput(output, &failure, &error)) {
             frame.converted();
         } else {
             frame.fail(name, failure, error);

@@ -8,6 +8,9 @@ struct EntryResult {
     EntryFailure failure;  // 0 when the entry was encoded and flushed
     DWORD detail;
     bool streamOpened;
+    // The library keeps the closed stream for beWriteVBRHeader, which must
+    // follow before the output is put in place.
+    bool vbrHeader;
 };
 
 // The next chunk of 16-bit samples, converted as the record asks; 0 when
@@ -34,7 +37,8 @@ struct StepScale {
 EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& samples,
                         const StepScale& scale, HANDLE output);
 
-// Puts a complete output in place, or throws away the temporary file of a
+// Puts a complete output in place, with its VBR header written into the
+// closed temporary file first, or throws away the temporary file of a
 // cancelled or failed entry, and records what became of the entry.
 void settleOutput(JobFrame& frame, PendingOutput* output, const char* name,
                   const EntryResult& result);

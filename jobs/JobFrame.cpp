@@ -144,24 +144,49 @@ int openPendingOutput(PendingOutput* output, const char* finalPath) {
     return 0;
 }
 
-int commitPendingOutput(PendingOutput* output, EntryFailure* failure, DWORD* error) {
-    *failure = FailOutputCreate;
-    *error = 0;
+int closePendingOutput(PendingOutput* output) {
     if (output->file != INVALID_HANDLE_VALUE) {
-        // Data still in the cache could be lost after the rename has already
-        // replaced the earlier file.
-        if (!FlushFileBuffers(output->file)) {
-            *failure = FailWriteError;
-            *error = GetLastError();
-            discardPendingOutput(output);
-            return 0;
-        }
         CloseHandle(output->file);
         output->file = INVALID_HANDLE_VALUE;
     }
-    if (!output->tempPath[0]) {
+    return output->tempPath[0] != '\0';
+}
+
+// A flush reaches whatever was written to the file, through any handle.
+static int flushByName(const char* path, DWORD* error) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE || !FlushFileBuffers(file)) {
+        *error = GetLastError();
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+        }
         return 0;
     }
+    CloseHandle(file);
+    return 1;
+}
+
+int commitPendingOutput(PendingOutput* output, EntryFailure* failure, DWORD* error) {
+    *failure = FailOutputCreate;
+    *error = 0;
+    if (!output->tempPath[0]) {
+        closePendingOutput(output);
+        return 0;
+    }
+    // Data still in the cache could be lost after the rename has already
+    // replaced the earlier file.
+    int flushed = output->file != INVALID_HANDLE_VALUE ? FlushFileBuffers(output->file)
+                                                       : flushByName(output->tempPath, error);
+    if (!flushed) {
+        *failure = FailWriteError;
+        if (!*error) {
+            *error = GetLastError();
+        }
+        discardPendingOutput(output);
+        return 0;
+    }
+    closePendingOutput(output);
     if (!MoveFileExA(output->tempPath, output->finalPath,
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         *error = GetLastError();

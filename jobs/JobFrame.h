@@ -78,9 +78,13 @@ struct PendingOutput {
 
 // Creates the temporary file beside finalPath; 0 when it cannot be made.
 int openPendingOutput(PendingOutput* output, const char* finalPath);
-// Flushes and closes the temporary file and moves it over the final path. On
-// failure the temporary file is deleted and 0 returned, with FailWriteError
-// (the flush) or FailOutputCreate (the move) and the system's error code.
+// Closes the temporary file, so that it can be opened by name; 0 when there
+// is none.
+int closePendingOutput(PendingOutput* output);
+// Flushes and closes the temporary file (or flushes it by name once closed)
+// and moves it over the final path. On failure the temporary file is deleted
+// and 0 returned, with FailWriteError (the flush) or FailOutputCreate (the
+// move) and the system's error code.
 int commitPendingOutput(PendingOutput* output, EntryFailure* failure, DWORD* error);
 // Closes and deletes the temporary file; the final path is left untouched.
 void discardPendingOutput(PendingOutput* output);

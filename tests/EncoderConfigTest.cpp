@@ -12,8 +12,8 @@
 // than through the BE_CONFIG struct.
 enum Offset {
     Rate = 12, Resample = 16, Mode = 20, Bitrate = 24, MaxBitrate = 28, Preset = 32, Mpeg = 36,
-    Private = 48, Copyright = 56, Original = 60, Vbr = 68, VbrQuality = 72, AbrBps = 76,
-    VbrMethod = 80,
+    Private = 48, Copyright = 56, Original = 60, VbrHeader = 64, Vbr = 68, VbrQuality = 72,
+    AbrBps = 76, VbrMethod = 80,
 };
 typedef std::map<int, uint32_t> Fields;
 
@@ -137,14 +137,22 @@ TEST(EncoderConfig, OutputRateDecidesResamplingAndMpegVersion) {
     EXPECT_EQ(differences(p.config, {{Rate, 31999}, {Mode, 3}, {Mpeg, 0}, {Bitrate, 160}}), "");
 }
 
+static BE_ERR __cdecl writeNoHeader(LPCSTR) {
+    return BE_ERR_SUCCESSFUL;
+}
+
+// Every VBR method, ABR included, asks for the VBR header, as long as the
+// library can write it.
 TEST(EncoderConfig, VariableBitrateFields) {
     Converter c;
+    c.beWriteVBRHeader = writeNoHeader;
+    EXPECT_EQ(differences(prepareFile(c, "sox-s16-stereo-44100.wav").config), "");
     c.setVbrEnabled(1);
     c.setVbrMethodIndex(4);
     c.setAbrBitrate(200);
     c.setVbrQuality(7);
     Prepared p = prepareFile(c, "sox-s16-stereo-44100.wav");
-    EXPECT_EQ(differences(p.config, {{Vbr, 1}, {Bitrate, 32}, {MaxBitrate, 320},
+    EXPECT_EQ(differences(p.config, {{Vbr, 1}, {VbrHeader, 1}, {Bitrate, 32}, {MaxBitrate, 320},
                                      {VbrMethod, 4}, {AbrBps, 200000}}), "");
 
     c.setVbrMethodIndex(2);
@@ -153,14 +161,18 @@ TEST(EncoderConfig, VariableBitrateFields) {
     c.setQualityIndex(5);
     p = prepareFile(c, "sox-s16-mono-22050.wav");
     EXPECT_EQ(differences(p.config, {{Rate, 22050}, {Mode, 3}, {Mpeg, 0}, {Vbr, 1},
-                                     {Bitrate, 8}, {MaxBitrate, 128}, {VbrMethod, 2},
-                                     {VbrQuality, 7}, {Preset, 5}}), "");
+                                     {VbrHeader, 1}, {Bitrate, 8}, {MaxBitrate, 128},
+                                     {VbrMethod, 2}, {VbrQuality, 7}, {Preset, 5}}), "");
 
     c.setVbrMethodIndex(0);
     p = prepare(c, "");
     EXPECT_EQ(p.config.nVbrMethod, 0);
     EXPECT_EQ(p.config.nVBRQuality, 7);
     EXPECT_EQ(p.config.dwVbrAbr_bps, 0u);
+    EXPECT_EQ(p.config.bWriteVBRHeader, 1);
+
+    c.beWriteVBRHeader = nullptr;
+    EXPECT_EQ(prepare(c, "").config.bWriteVBRHeader, 0);
 }
 
 TEST(EncoderConfig, HeaderBitsAndPreset) {

@@ -345,6 +345,86 @@ TEST_F(WaveJob, EncoderFailuresKeepEarlierOutput) {
     }
 }
 
+// The library writes the VBR header by reopening the file by name (the
+// stand-in opens it unshared, as a file still held open would refuse), so the
+// call must come after our close and its own, on the temporary file, before
+// that replaces the output. Constant bitrate never asks for it.
+TEST_F(WaveJob, VbrHeaderIsWrittenIntoTheClosedFileBeforeItReplacesTheOutput) {
+    struct Case {
+        const char* name;
+        int vbr, method;
+        const char* failAt;
+        const char* start;  // of the output; null when the earlier file must stay
+    };
+    const Case cases[] = {{"cbr", 0, 0, "", "ENC"},
+                          {"vbr", 1, 2, "", "VBR"},
+                          {"abr", 1, 4, "", "VBR"},
+                          {"failing header", 1, 0, "vbrheader", nullptr}};
+    std::string source = addWav("song.wav", 3 * chunkBytes);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        resetRecorder();
+        recorderFailAt(k.failAt);
+        writeFileContents(mp3("song.mp3"), "the earlier song");
+        c.setVbrEnabled(k.vbr);
+        c.setVbrMethodIndex(k.method);
+        ASSERT_TRUE(run());
+
+        std::vector<std::string> kinds;
+        std::string headerPath;
+        for (const RecordedCall& call : readRecorderLog()) {
+            kinds.push_back(call.kind);
+            headerPath = call.kind == "vbrheader" ? call.path : headerPath;
+        }
+        Strings tail(kinds.end() - (k.vbr ? 3 : 2), kinds.end());
+        EXPECT_EQ(tail, k.vbr ? Strings({"deinit", "close", "vbrheader"}) : Strings({"deinit", "close"}));
+        std::string content = fileContents(mp3("song.mp3"));
+        if (k.start) {
+            EXPECT_EQ(lastJobReport().convertedCount(), 1u);
+            EXPECT_EQ(content.substr(0, 3), k.start);
+        } else {
+            EXPECT_EQ(failures(), Strings({failure(source, FailEncodeError)}));
+            EXPECT_EQ(lastJobReport().first()->detail, (DWORD)BE_ERR_INVALID_FORMAT);
+            EXPECT_EQ(content, "the earlier song");
+        }
+        if (k.vbr) {
+            EXPECT_EQ(headerPath, folder.file("song.~cb"));
+        }
+    }
+}
+
+uint32_t bigEndian(const Bytes& b, size_t at) {
+    return (uint32_t)b[at] << 24 | (uint32_t)b[at + 1] << 16 | (uint32_t)b[at + 2] << 8 | b[at + 3];
+}
+
+// With the real encoder: the header's frame count, less the encoder delay and
+// the padding it records, is the input's length, as a player computes it.
+TEST_F(WaveJob, VbrOutputsOfTheRealEncoderCarryTheirLength) {
+    ASSERT_EQ(useLinuxEncoder(c), 1);
+    const DWORD inputFrames = 100000;
+    addWav("noise.wav", inputFrames * 4);
+    c.setVbrEnabled(1);
+    for (int method : {2, 4}) {
+        SCOPED_TRACE(method);
+        c.setVbrMethodIndex(method);
+        ASSERT_TRUE(run());
+        ASSERT_EQ(lastJobReport().convertedCount(), 1u);
+        Bytes out = readWholeFile(mp3("noise.mp3"));
+        // In the first frame, after the side information of MPEG-1 stereo.
+        ASSERT_GT(out.size(), 200u);
+        ASSERT_EQ(std::string(out.begin() + 36, out.begin() + 40), "Xing");
+        uint32_t flags = bigEndian(out, 40);
+        ASSERT_EQ(flags & 0xF, 0xFu);
+        uint32_t frames = bigEndian(out, 44);
+        // The encoder's own tag follows the frame and byte counts, the seek
+        // table and the quality; delay and padding are 12 bits each.
+        size_t gapless = 36 + 120 + 21;
+        uint32_t delay = (uint32_t)out[gapless] << 4 | out[gapless + 1] >> 4;
+        uint32_t padding = (uint32_t)(out[gapless + 1] & 0xF) << 8 | out[gapless + 2];
+        EXPECT_EQ(frames * 1152 - delay - padding, inputFrames);
+    }
+}
+
 TEST_F(WaveJob, OutputPathsThatCannotBeMadeAreFailures) {
     c.setSaveBesideSource(0);
     std::string source = addWav("track.wav", 2000);

@@ -1,7 +1,8 @@
 // A stand-in for lame_enc.dll that records every call, one line each, in the
 // file named by CALBRUNE_RECORDER_LOG, and fails where CALBRUNE_RECORDER_FAIL
-// says: "init", "encode:K" (the K-th chunk of a stream) or "deinit".
-// Its MP3 bytes are a fixed function of the calls, so tests can predict them.
+// says: "init", "encode:K" (the K-th chunk of a stream), "deinit" or
+// "vbrheader". Its MP3 bytes are a fixed function of the calls, so tests can
+// predict them; its VBR header turns the tag of the first record into "VBR".
 #include <windows.h>
 
 #include <stdio.h>
@@ -19,12 +20,17 @@ struct Stream {
     DWORD samplesPerChunk;
     DWORD chunks;
     DWORD totalSamples;
+    BOOL wantsTag;
+    BOOL flushed;
     Stream* next;
 };
 
 CRITICAL_SECTION lock;
 Stream* streams;
 unsigned lastSerial;
+// Like the genuine library, the header goes to the last stream closed after
+// its flush with bWriteVBRHeader set.
+unsigned tagSerial;
 
 void readVariable(const char* name, char* value, DWORD capacity) {
     DWORD length = GetEnvironmentVariableA(name, value, capacity);
@@ -117,6 +123,7 @@ EXPORT BE_ERR __cdecl beInitStream(BE_CONFIG* config, DWORD* samples, DWORD* buf
         DWORD rate = config->dwReSampleRate ? config->dwReSampleRate : config->dwSampleRate;
         DWORD channels = config->nMode == BE_MP3_MODE_MONO ? 1 : 2;
         stream->samplesPerChunk = (rate >= 32000 ? 1152 : 576) * channels;
+        stream->wantsTag = config->bWriteVBRHeader;
         stream->next = streams;
         streams = stream;
         *samples = stream->samplesPerChunk;
@@ -183,6 +190,7 @@ EXPORT BE_ERR __cdecl beDeinitStream(HBE_STREAM handle, BYTE* output, DWORD* out
     } else {
         produced = writeRecord(output, "END", stream->serial, stream->chunks,
                                stream->totalSamples, 0);
+        stream->flushed = TRUE;
     }
     if (outputSize) {
         *outputSize = produced;
@@ -203,6 +211,7 @@ EXPORT BE_ERR __cdecl beCloseStream(HBE_STREAM handle) {
         if ((HBE_STREAM)*link == handle) {
             Stream* stream = *link;
             serial = stream->serial;
+            tagSerial = stream->wantsTag && stream->flushed ? serial : 0;
             *link = stream->next;
             free(stream);
             result = BE_ERR_SUCCESSFUL;
@@ -226,7 +235,33 @@ EXPORT VOID __cdecl beVersion(BE_VERSION* version) {
     record("version\t0\t0\n");
 }
 
-EXPORT BE_ERR __cdecl beWriteVBRHeader(LPCSTR) {
-    record("vbrheader\t1\t0\n");
-    return BE_ERR_INVALID_FORMAT;
+// Opens the file as the genuine library does, by name and for writing, which
+// fails while the caller still holds it open.
+EXPORT BE_ERR __cdecl beWriteVBRHeader(LPCSTR path) {
+    EnterCriticalSection(&lock);
+    unsigned serial = tagSerial;
+    tagSerial = 0;
+    BE_ERR result = BE_ERR_INVALID_FORMAT_PARAMETERS;
+    HANDLE file = serial && path ? CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                 : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        char first[3];
+        DWORD done = 0;
+        if (told("vbrheader")) {
+            result = BE_ERR_INVALID_FORMAT;
+        } else if (ReadFile(file, first, 3, &done, nullptr) && done == 3 &&
+                   memcmp(first, "EN", 2) == 0 &&
+                   SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
+                   WriteFile(file, "VBR", 3, &done, nullptr) && done == 3) {
+            result = BE_ERR_SUCCESSFUL;
+        }
+        CloseHandle(file);
+    }
+    char line[MAX_PATH + 64];
+    snprintf(line, sizeof(line), "vbrheader\t%lu\t%u\t%s\n", (unsigned long)result, serial,
+             path ? path : "");
+    record(line);
+    LeaveCriticalSection(&lock);
+    return result;
 }

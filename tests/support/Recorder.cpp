@@ -24,6 +24,15 @@ int useRecorder(Converter& c, bool partial) {
     return c.loadEncoder();
 }
 
+int useLinuxEncoder(Converter& c) {
+    c.unloadEncoder();
+    c.encoderLibrary = LoadLibraryA(CALBRUNE_RECORDER_DIR "\\..\\lame_enc.dll");
+    if (!c.encoderLibrary) {
+        return 0;
+    }
+    return c.loadEncoder();
+}
+
 void resetRecorder() {
     std::string path = logPath();
     DeleteFileA(path.c_str());
@@ -64,6 +73,8 @@ std::vector<RecordedCall> readRecorderLog() {
             call.outBytes = strtoul(fields[5].c_str(), nullptr, 10);
         } else if (call.kind == "deinit" && fields.size() >= 4) {
             call.outBytes = strtoul(fields[3].c_str(), nullptr, 10);
+        } else if (call.kind == "vbrheader" && fields.size() >= 4) {
+            call.path = fields[3];
         }
         calls.push_back(call);
     }
