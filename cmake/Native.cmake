@@ -62,3 +62,18 @@ target_link_libraries(wizard_end_to_end_tests PRIVATE GTest::gtest_main)
 target_compile_definitions(wizard_end_to_end_tests PRIVATE
   CALBRUNE_WIN64_DIR="${CALBRUNE_WIN64_DIR}" WINE_RUN="${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
 gtest_discover_tests(wizard_end_to_end_tests PROPERTIES TIMEOUT 180)
+
+# A corpus of WAV files made with sox and ffmpeg or edited by hand, converted
+# in one job of the 64-bit program under Wine.
+add_executable(wav_corpus_tests ${CMAKE_SOURCE_DIR}/tests/native/WavCorpusTest.cpp)
+target_include_directories(wav_corpus_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(wav_corpus_tests PRIVATE GTest::gtest_main)
+target_compile_definitions(wav_corpus_tests PRIVATE
+  CALBRUNE_WIN64_DIR="${CALBRUNE_WIN64_DIR}" WINE_RUN="${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
+gtest_discover_tests(wav_corpus_tests PROPERTIES TIMEOUT 120)
+
+# The WAV job's stress and fault runs, short form: a batch, a large file,
+# cancels, a full disk, sources gone, a helper killed (scripts/stress.sh).
+add_test(NAME wave_job_stress COMMAND ${CMAKE_SOURCE_DIR}/scripts/stress.sh --short)
+set_tests_properties(wave_job_stress PROPERTIES TIMEOUT 240
+                     ENVIRONMENT CALBRUNE_STRESS_BUILD=${CALBRUNE_WIN64_DIR})

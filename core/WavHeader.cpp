@@ -79,6 +79,21 @@ static WavStatus checkFormat(const WavFormat& format) {
     return WavUsable;
 }
 
+// Whether the bytes at `offset` start a chunk: a tag of printable characters
+// and a size that fits in the file.
+static bool chunkFollows(WavReadFn read, void* context, uint64_t offset, uint64_t fileSize) {
+    uint8_t header[8];
+    if (offset + 8 > fileSize || !readExactly(read, context, offset, header, 8)) {
+        return false;
+    }
+    for (int i = 0; i < 4; i++) {
+        if (header[i] < 0x20 || header[i] > 0x7E) {
+            return false;
+        }
+    }
+    return le32(header + 4) <= fileSize - offset - 8;
+}
+
 WavStatus parseWavHeader(WavReadFn read, void* context, uint64_t fileSize, WavInfo* info) {
     if (!read || !info) {
         return WavReadFailed;
@@ -135,6 +150,11 @@ WavStatus parseWavHeader(WavReadFn read, void* context, uint64_t fileSize, WavIn
     // there is; encode what the file holds, in whole frames.
     uint64_t available = fileSize - info->dataOffset;
     uint64_t dataSize = declaredDataSize < available ? declaredDataSize : available;
+    // A recorder stopped before it wrote the sizes leaves 0 with the samples
+    // after it; an empty chunk followed by another chunk is really empty.
+    if (declaredDataSize == 0 && !chunkFollows(read, context, info->dataOffset, fileSize)) {
+        dataSize = available;
+    }
     uint32_t frameSize = info->format.channels * (info->format.bitsPerSample / 8);
     info->dataSize = (uint32_t)(dataSize - dataSize % frameSize);
     return WavUsable;

@@ -156,8 +156,9 @@ TEST(WavHeader, SizeFieldsThatLie) {
     // 16-bit stereo: whole frames of 4 bytes from the 1001 that are there.
     Bytes file = canonicalWav(2, 44100, 16, patternBytes(1001));
     file.pop_back();  // no pad byte
-    const uint32_t cases[][2] = {{0xFFFFFFFF, 1000}, {0x7FFFFFFF, 1000}, {1002, 1000},
-                                 {999, 996},         {4, 4},             {3, 0}};
+    // 0 is what a recorder stopped before writing the sizes leaves.
+    const uint32_t cases[][2] = {{0xFFFFFFFF, 1000}, {0x7FFFFFFF, 1000}, {1002, 1000}, {999, 996},
+                                 {4, 4},             {3, 0},             {0, 1000}};
     for (const auto& k : cases) {
         poke32(file, 40, k[0]);
         ASSERT_EQ(parseGuarded(file, &info), WavUsable) << k[0];
@@ -228,8 +229,15 @@ TEST(WavHeader, ChunkWalk) {
     EXPECT_EQ(info.dataSize, 100u);
     EXPECT_EQ(info.format.samplesPerSec, 48000u);
 
-    // Zero bytes of data are a file with nothing to encode, not an error.
+    // Zero bytes of data are a file with nothing to encode, not an error,
+    // also when another chunk follows.
     ASSERT_EQ(parseGuarded(canonicalWav(2, 44100, 16, Bytes()), &info), WavUsable);
+    EXPECT_EQ(info.dataSize, 0u);
+    chunks.clear();
+    putChunk(chunks, "fmt ", formatBody(1, 2, 44100, 16));
+    putChunk(chunks, "data", Bytes());
+    putChunk(chunks, "LIST", patternBytes(30));
+    ASSERT_EQ(parseGuarded(riffWave(chunks), &info), WavUsable);
     EXPECT_EQ(info.dataSize, 0u);
 
     // Thousands of empty chunks: the walk ends, and never on a wrong chunk.

@@ -192,3 +192,23 @@ inline size_t expectDecodedClose(const Audio& input, const Audio& decoded, size_
     }
     return lag;
 }
+
+// As loud as the input in every channel, after the delay: audio read at the
+// wrong scale can still follow the input closely.
+inline void expectSameLevel(const Audio& input, const Audio& decoded, size_t lag) {
+    if (input.channels != decoded.channels) {
+        return;
+    }
+    for (int channel = 0; channel < input.channels; channel++) {
+        double in = 0, out = 0;
+        for (size_t i = 0; i < input.frames() && i + lag < decoded.frames(); i++) {
+            double x = input.samples[i * input.channels + channel];
+            double y = decoded.samples[(i + lag) * decoded.channels + channel];
+            in += x * x;
+            out += y * y;
+        }
+        double ratio = in > 0 ? sqrt(out / in) : 0;
+        EXPECT_GT(ratio, 0.8) << "channel " << channel;
+        EXPECT_LT(ratio, 1.25) << "channel " << channel;
+    }
+}
