@@ -3,10 +3,15 @@
 // needs: the report, the job's time, the progress messages sent and what one
 // pair of them costs here, and the peak memory.
 //
-//   calbrune_wavejob [--visible] OUTPUT_FOLDER FILE.wav...
+//   calbrune_wavejob [--visible] [--cancel-after-steps K | --cancel-at-entry E]
+//                    [--delete-at-entry E FILE] [--lock-at-entry E FILE]
+//                    OUTPUT_FOLDER FILE.wav...
 //   calbrune_cdjob [--visible] OUTPUT_FOLDER DRIVE_LETTER TRACK...
 // The second is built with the simulated CD machine, set up from the
-// CALBRUNE_SIMCD variable; tracks are numbered from 1.
+// CALBRUNE_SIMCD variable; tracks are numbered from 1. A cancel is made as
+// the finish page makes it, by lowering the running flag: after K pairs of
+// progress messages, or when entry E (from 1) starts. When entry E starts,
+// FILE can also be deleted, or opened with no sharing and held to the end.
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -65,6 +70,29 @@ int main(int argc, char** argv) {
         visible = true;
         first++;
     }
+    long cancelSteps = 0, cancelEntry = 0;
+    if (argc - first > 1 && strcmp(argv[first], "--cancel-after-steps") == 0) {
+        cancelSteps = atol(argv[first + 1]);
+        first += 2;
+    } else if (argc - first > 1 && strcmp(argv[first], "--cancel-at-entry") == 0) {
+        cancelEntry = atol(argv[first + 1]);
+        first += 2;
+    }
+    long deleteEntry = 0, lockEntry = 0;
+    const char* deletePath = nullptr;
+    const char* lockPath = nullptr;
+    while (argc - first > 2 && (strcmp(argv[first], "--delete-at-entry") == 0 ||
+                                strcmp(argv[first], "--lock-at-entry") == 0)) {
+        if (argv[first][2] == 'd') {
+            deleteEntry = atol(argv[first + 1]);
+            deletePath = argv[first + 2];
+        } else {
+            lockEntry = atol(argv[first + 1]);
+            lockPath = argv[first + 2];
+        }
+        first += 3;
+    }
+    HANDLE lock = INVALID_HANDLE_VALUE;
 #ifdef CALBRUNE_CD_JOB
     if (argc - first < 3) {
         fprintf(stderr, "usage: calbrune_cdjob [--visible] OUTPUT_FOLDER DRIVE_LETTER TRACK...\n");
@@ -99,6 +127,28 @@ int main(int argc, char** argv) {
 #endif
 
     JobHarness h;
+    long steps = 0, entries = 0;
+    if (cancelSteps > 0 || cancelEntry > 0 || deleteEntry > 0 || lockEntry > 0) {
+        h.onEvent = [&](const ControlEvent& e) {
+            bool cancel = false;
+            if (e.control == TotalBar && e.message == PBM_SETPOS) {
+                cancel = ++steps == cancelSteps;
+            } else if (e.control == TotalLabel && e.message == WM_SETTEXT) {
+                cancel = ++entries == cancelEntry;
+                if (entries == deleteEntry) {
+                    printf("deleted %d\n", DeleteFileA(deletePath) ? 1 : 0);
+                }
+                if (entries == lockEntry) {
+                    lock = CreateFileA(lockPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                    printf("locked %d\n", lock != INVALID_HANDLE_VALUE ? 1 : 0);
+                }
+            }
+            if (cancel) {
+                printf("cancel_requested\n");
+                converter.setJobRunning(0);
+            }
+        };
+    }
     if (visible) {
         ShowWindow(h.owner(), SW_SHOW);
     }
@@ -128,5 +178,8 @@ int main(int argc, char** argv) {
     printf("peak_working_set %llu\n", (unsigned long long)memory.PeakWorkingSetSize);
     printf("peak_pagefile %llu\n", (unsigned long long)memory.PeakPagefileUsage);
     converter.unloadEncoder();
+    if (lock != INVALID_HANDLE_VALUE) {
+        CloseHandle(lock);
+    }
     return report.failureCount() ? 1 : 0;
 }
