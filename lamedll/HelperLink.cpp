@@ -141,10 +141,11 @@ int HelperLink::start(HMODULE dll) {
                                  (void*)environment.c_str(), nullptr, &startup, &process)) {
         return 0;
     }
+    // For a Linux program Wine gives no process handle, and leaves in hThread
+    // whatever was on its stack: closing that closed one of our own handles
+    // (the low two bits of a handle do not count), at random.
     if (process.hProcess) {
         CloseHandle(process.hProcess);
-    }
-    if (process.hThread) {
         CloseHandle(process.hThread);
     }
 
