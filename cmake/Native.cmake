@@ -26,9 +26,17 @@ target_compile_options(toc_fuzz PRIVATE -g ${FUZZ_SANITIZERS})
 target_link_options(toc_fuzz PRIVATE ${FUZZ_SANITIZERS})
 add_test(NAME toc_fuzz COMMAND toc_fuzz)
 
-# With clang, libFuzzer targets of both, for scripts/fuzz.sh.
+# And for what lame_enc.dll makes of its helper's answers.
+add_executable(stream_plan_fuzz ${CMAKE_SOURCE_DIR}/tests/native/StreamPlanFuzz.cpp
+               ${CMAKE_SOURCE_DIR}/lamedll/StreamPlan.cpp)
+target_include_directories(stream_plan_fuzz PRIVATE ${CMAKE_SOURCE_DIR})
+target_compile_options(stream_plan_fuzz PRIVATE -g ${FUZZ_SANITIZERS})
+target_link_options(stream_plan_fuzz PRIVATE ${FUZZ_SANITIZERS})
+add_test(NAME stream_plan_fuzz COMMAND stream_plan_fuzz)
+
+# With clang, libFuzzer targets of all three, for scripts/fuzz.sh.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  foreach(target wav_header toc)
+  foreach(target wav_header toc stream_plan)
     add_executable(${target}_libfuzzer EXCLUDE_FROM_ALL)
     target_include_directories(${target}_libfuzzer PRIVATE ${CMAKE_SOURCE_DIR})
     target_compile_definitions(${target}_libfuzzer PRIVATE CALBRUNE_LIBFUZZER)
@@ -39,6 +47,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
                  ${WAV_HEADER_SOURCES})
   target_sources(toc_libfuzzer PRIVATE ${CMAKE_SOURCE_DIR}/tests/native/TocFuzz.cpp
                  ${CMAKE_SOURCE_DIR}/cdrom/TocCheck.cpp)
+  target_sources(stream_plan_libfuzzer PRIVATE ${CMAKE_SOURCE_DIR}/tests/native/StreamPlanFuzz.cpp
+                 ${CMAKE_SOURCE_DIR}/lamedll/StreamPlan.cpp)
 endif()
 
 # The jobs of the 64-bit program under Wine with the Linux lame_enc.dll; the

@@ -7,6 +7,7 @@
 
 #include "core/LameApi.h"
 #include "lamedll/HelperLink.h"
+#include "lamedll/StreamPlan.h"
 
 static_assert(offsetof(BE_CONFIG, nVbrMethod) == offsetof(EncoderRecord, nVbrMethod),
               "the helper reads BE_CONFIG as EncoderRecord");
@@ -124,26 +125,16 @@ static BE_ERR initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, P
         !stream->link.receive(&status, &answer, sizeof answer, &size)) {
         return BE_ERR_NO_MORE_HANDLES;
     }
-    // The sizes below are sums and products of these.
-    if (status != BE_ERR_SUCCESSFUL || size != sizeof answer || answer.channels < 1 ||
-        answer.channels > 2 || answer.samplesPerChunk == 0 || answer.samplesPerChunk > 2304 ||
-        answer.maxChunkBytes == 0 || answer.maxChunkBytes > (1u << 20)) {
-        return status != BE_ERR_SUCCESSFUL ? status : BE_ERR_INVALID_FORMAT_PARAMETERS;
+    StreamPlan plan;
+    BE_ERR refused = planStream(status, size, answer, &plan);
+    if (refused != BE_ERR_SUCCESSFUL) {
+        return refused;
     }
-    stream->samplesPerChunk = answer.samplesPerChunk;
-    stream->maxChunkBytes = answer.maxChunkBytes;
-    stream->channels = answer.channels;
-    // Unread replies must fit in the helper's FIFO, or it would stop writing
-    // while we wait to write our next chunk.
-    stream->depth = answer.fifoBytes / answer.maxChunkBytes - 1;
-    if (stream->depth < 1 || stream->depth > answer.fifoBytes) {
-        stream->depth = 1;
-    }
-    if (stream->depth > 8) {
-        stream->depth = 8;
-    }
-    // One call returns at most `depth` chunks' bytes, plus the flush at the end.
-    stream->outputSize = stream->depth * answer.maxChunkBytes + flushBytes;
+    stream->samplesPerChunk = plan.samplesPerChunk;
+    stream->maxChunkBytes = plan.maxChunkBytes;
+    stream->channels = plan.channels;
+    stream->depth = plan.depth;
+    stream->outputSize = plan.outputSize;
     stream->wantsTag = config->bWriteVBRHeader != 0;
     *samples = stream->samplesPerChunk;
     *bufferSize = stream->outputSize;

@@ -9,18 +9,18 @@ cd "$repo_root"
 runs=${1:-10000000}
 
 bash scripts/install-deps.sh clang libclang-rt-14-dev
-if [ ! -f build/fuzz/CMakeCache.txt ]; then
-  CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build build/fuzz -j "$(nproc)" --target wav_header_libfuzzer toc_libfuzzer toc_fuzz
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/fuzz -j "$(nproc)" --target wav_header_libfuzzer toc_libfuzzer toc_fuzz \
+  stream_plan_libfuzzer stream_plan_fuzz
 
 corpus=build/fuzz/corpus
 rm -rf "$corpus"
-mkdir -p "$corpus/wav_header" "$corpus/toc"
+mkdir -p "$corpus/wav_header" "$corpus/toc" "$corpus/stream_plan"
 cp tests/data/*.wav "$corpus/wav_header/"
 build/fuzz/toc_fuzz --seeds "$corpus/toc"
+build/fuzz/stream_plan_fuzz --seeds "$corpus/stream_plan"
 
-for target in wav_header toc; do
+for target in wav_header toc stream_plan; do
   SECONDS=0
   # A finding stops the run with its input saved in build/fuzz/.
   build/fuzz/${target}_libfuzzer -runs="$runs" -seed=1 -max_len=4096 \
