@@ -95,6 +95,22 @@ TEST_F(JobEndToEnd, WavFilesBecomeMp3sAndTheBrokenOneIsReported) {
     expectDecodesTo("d.mp3", d, 0);
 }
 
+// A player reads the length of a VBR or ABR file from its VBR header: mpg123
+// gives back exactly the input's samples, no encoder delay or padding.
+TEST_F(JobEndToEnd, VariableBitrateFilesTellPlayersTheirLength) {
+    Audio input = musicLike(44100, 2, 1.5, 4);
+    writeWav(path("v.wav"), input);
+    for (const char* method : {"0", "4"}) {  // the default VBR method, and ABR
+        SCOPED_TRACE(method);
+        std::string report = runDriver("", "calbrune_wavejob.exe",
+                                       {"--vbr", method, windowsPath(folder), windowsPath(path("v.wav"))});
+        ASSERT_NE(report.find("converted 1\n"), std::string::npos) << report;
+        Audio decoded = decodeMp3(readFile(path("v.mp3")), folder);
+        EXPECT_EQ(decoded.frames(), input.frames());
+        expectDecodedClose(input, decoded, 0, 0.9);
+    }
+}
+
 TEST_F(JobEndToEnd, SimulatedDiscTracksBecomeMp3sOfTheirAudio) {
     std::vector<Audio> tracks = {sweep(44100, 2, 1.5), musicLike(44100, 2, 1, 9),
                                  sweep(44100, 2, 0.7)};

@@ -70,6 +70,12 @@ int main(int argc, char** argv) {
         visible = true;
         first++;
     }
+    // "--vbr METHOD": variable bitrate with that row of the method table.
+    int vbrMethod = -1;
+    if (argc - first > 1 && strcmp(argv[first], "--vbr") == 0) {
+        vbrMethod = atoi(argv[first + 1]);
+        first += 2;
+    }
     long cancelSteps = 0, cancelEntry = 0;
     if (argc - first > 1 && strcmp(argv[first], "--cancel-after-steps") == 0) {
         cancelSteps = atol(argv[first + 1]);
@@ -107,6 +113,10 @@ int main(int argc, char** argv) {
     if (!converter.loadEncoder()) {
         fprintf(stderr, "lame_enc.dll cannot be loaded\n");
         return 2;
+    }
+    if (vbrMethod >= 0) {
+        converter.setVbrEnabled(1);
+        converter.setVbrMethodIndex(vbrMethod);
     }
     converter.setSaveBesideSource(0);
     converter.setReplaceWithoutAsking(1);
