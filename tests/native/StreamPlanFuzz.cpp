@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lamedll/StreamPlan.h"
+#include "tests/native/FuzzRun.h"
 
 struct Reply {
     uint32_t status;
@@ -54,29 +55,14 @@ static std::vector<unsigned char> seed(uint32_t samples, uint32_t maxBytes, uint
 
 int main(int argc, char** argv) {
     // Answers the helper gives: MPEG-1 stereo and mono, MPEG-2 mono.
-    std::vector<std::vector<unsigned char>> seeds = {
+    Seeds seeds = {
         seed(2304, 8640, 262144, 2), seed(1152, 5328, 65536, 1), seed(576, 3168, 65536, 1)};
-    // "--seeds FOLDER" writes them there, as the libFuzzer target's corpus.
-    if (argc > 2 && strcmp(argv[1], "--seeds") == 0) {
-        for (size_t i = 0; i < seeds.size(); i++) {
-            char path[4096];
-            snprintf(path, sizeof path, "%s/answer%zu", argv[2], i);
-            FILE* file = fopen(path, "wb");
-            if (!file || fwrite(seeds[i].data(), 1, seeds[i].size(), file) != seeds[i].size()) {
-                return 1;
-            }
-            fclose(file);
-        }
-        return 0;
+    int written = writeSeedsIfAsked(argc, argv, seeds);
+    if (written >= 0) {
+        return written;
     }
     long rounds = argc > 1 ? atol(argv[1]) : 200000;
-    unsigned x = 2463534242u;
-    auto next = [&x]() {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        return x;
-    };
+    Damage next;
     long usable = 0;
     for (long round = 0; round < rounds; round++) {
         std::vector<unsigned char> b = seeds[next() % seeds.size()];
@@ -86,11 +72,6 @@ int main(int argc, char** argv) {
         }
         usable += checkOne(b.data(), next() % 8 == 0 ? next() % b.size() : b.size());
     }
-    printf("%ld damaged answers planned, %ld of them accepted\n", rounds, usable);
-    if (usable < rounds / 20) {
-        fprintf(stderr, "too few accepted: the seeds are not being read\n");
-        return 1;
-    }
-    return 0;
+    return closeRun("answers", rounds, usable);
 }
 #endif

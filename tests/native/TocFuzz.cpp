@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cdrom/TocCheck.h"
+#include "tests/native/FuzzRun.h"
 
 // What an accepted answer promises the CD job: tracks whose sectors it can
 // take from consecutive entries without a check of its own.
@@ -60,33 +61,18 @@ static std::vector<unsigned char> answer(int firstTrack, const std::vector<long>
 }
 
 int main(int argc, char** argv) {
-    std::vector<std::vector<unsigned char>> seeds = {
+    Seeds seeds = {
         answer(1, {16000, 22000, 18500, 30000, 12000, 9000, 26000, 21000, 17000, 15000, 24000}),
         answer(3, {300, 200}),
         answer(1, std::vector<long>(99, 3000)),
         answer(1, {359999}),
     };
-    // "--seeds FOLDER" writes them there, as the libFuzzer target's corpus.
-    if (argc > 2 && strcmp(argv[1], "--seeds") == 0) {
-        for (size_t i = 0; i < seeds.size(); i++) {
-            char path[4096];
-            snprintf(path, sizeof path, "%s/disc%zu", argv[2], i);
-            FILE* file = fopen(path, "wb");
-            if (!file || fwrite(seeds[i].data(), 1, seeds[i].size(), file) != seeds[i].size()) {
-                return 1;
-            }
-            fclose(file);
-        }
-        return 0;
+    int written = writeSeedsIfAsked(argc, argv, seeds);
+    if (written >= 0) {
+        return written;
     }
     long rounds = argc > 1 ? atol(argv[1]) : 200000;
-    unsigned x = 2463534242u;
-    auto next = [&x]() {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        return x;
-    };
+    Damage next;
     long usable = 0;
     for (long round = 0; round < rounds; round++) {
         std::vector<unsigned char> b = seeds[next() % seeds.size()];
@@ -104,12 +90,6 @@ int main(int argc, char** argv) {
         }
         usable += checkOne(b.data(), size);
     }
-    printf("%ld damaged answers checked, %ld of them accepted\n", rounds, usable);
-    // Damage that spares the addresses leaves the answer usable.
-    if (usable < rounds / 20) {
-        fprintf(stderr, "too few accepted: the seeds are not being read\n");
-        return 1;
-    }
-    return 0;
+    return closeRun("answers", rounds, usable);
 }
 #endif
