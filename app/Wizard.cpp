@@ -53,7 +53,7 @@ WNDPROC subclassWizardSheet(HWND sheet) {
 }
 
 static int confirmQuit(HWND sheet) {
-    return MessageBoxA(sheet, "Voulez-vous vraiment quitter Calbrune ?", "Calbrune 1.0",
+    return MessageBoxA(sheet, "Voulez-vous vraiment quitter Calbrune ?", programCaption,
                        MB_YESNO | MB_ICONINFORMATION) != IDNO;
 }
 
@@ -130,7 +130,7 @@ void runWizard(HINSTANCE instance, Converter* c) {
         page.dwSize = pageRecordSize;
         // Pages without a caption of their own would leave the title bar empty.
         page.dwFlags = pageTable[i].flags | PSP_USETITLE;
-        page.pszTitle = "Calbrune 1.0";
+        page.pszTitle = programCaption;
         page.hInstance = instance;
         page.pszTemplate = MAKEINTRESOURCEA(pageTable[i].templateId);
         page.pfnDlgProc = pageTable[i].procedure;

@@ -128,7 +128,6 @@ Converter::Converter()
       saveBesideSource_(1),
       replaceWithoutAsking_(0),
       convertChannels_(0),
-      eightBitInput_(0),
       inputSamples_(InputS16),
       closeWhenDone_(1),
       privateBit_(0),

@@ -104,8 +104,8 @@ public:
     static void narrow32To16(SHORT* out, const BYTE* in, DWORD count);
     static void float32To16(SHORT* out, const BYTE* in, DWORD count);
 
-    // How the current input stores its samples; prepareEncoderConfig sets it
-    // with eightBitInput, the chunk readers convert from it.
+    // How the current input stores its samples; prepareEncoderConfig sets it,
+    // the chunk readers convert from it.
     enum InputSamples { InputU8, InputS16, InputS24, InputS32, InputF32 };
     int inputSamples() const { return inputSamples_; }
 
@@ -160,7 +160,7 @@ public:
     int abrBitrate() const { return abrBitrate_; }
     void setAbrBitrate(int value) { abrBitrate_ = value; }
     int convertChannels() const { return convertChannels_; }
-    int eightBitInput() const { return eightBitInput_; }
+    int eightBitInput() const { return inputSamples_ == InputU8; }
     HWND ownerWindow() const { return ownerWindow_; }
     void setOwnerWindow(HWND window) { ownerWindow_ = window; }
     const char* destinationFolder() const { return destinationFolder_; }
@@ -197,7 +197,6 @@ private:
     int saveBesideSource_;
     int replaceWithoutAsking_;
     int convertChannels_;
-    int eightBitInput_;
     int inputSamples_;
     int closeWhenDone_;
     int privateBit_;
@@ -219,6 +218,9 @@ private:
 };
 
 extern Converter converter;
+
+// The caption of every message box of the program.
+const char programCaption[] = "Calbrune 1.0";
 
 // The CD format: 16-bit stereo at 44100 Hz.
 extern const WavFormat cdAudioFormat;

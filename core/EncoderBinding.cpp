@@ -94,7 +94,6 @@ int Converter::prepareEncoderConfig(BE_CONFIG* config, DWORD* dataSize, HANDLE w
         return 0;
     }
     convertChannels_ = 0;
-    eightBitInput_ = 0;
     inputSamples_ = InputS16;
     memset(config, 0, sizeof(*config));
     config->dwConfig = BE_CONFIG_LAME;
@@ -125,9 +124,6 @@ int Converter::prepareEncoderConfig(BE_CONFIG* config, DWORD* dataSize, HANDLE w
         *status = WavUsable;
     }
 
-    if (format.bitsPerSample == 8) {
-        eightBitInput_ = 1;
-    }
     inputSamples_ = inputSamplesOf(format);
     config->dwSampleRate = format.samplesPerSec;
 

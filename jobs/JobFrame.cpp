@@ -92,7 +92,7 @@ int JobFrame::mayWrite(const char* outputPath) {
     }
     char question[MAX_PATH + 64];
     wsprintfA(question, "%s existe déjà.\nVoulez-vous le remplacer?", outputPath);
-    return MessageBoxA(c->ownerWindow(), question, jobCaption, MB_YESNO | MB_ICONINFORMATION) ==
+    return MessageBoxA(c->ownerWindow(), question, programCaption, MB_YESNO | MB_ICONINFORMATION) ==
            IDYES;
 }
 

@@ -7,9 +7,6 @@
 #include "core/Converter.h"
 #include "jobs/JobReport.h"
 
-// The caption of the jobs' message boxes.
-const char jobCaption[] = "Calbrune 1.0";
-
 DWORD WINAPI WaveConversionJob(LPVOID parameter);
 DWORD WINAPI CdConversionJob(LPVOID parameter);
 

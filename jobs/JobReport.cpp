@@ -36,6 +36,14 @@ void JobReport::add(const char* name, EntryFailure failure, DWORD detail) {
     tail = entry;
 }
 
+// The reason, followed by its detail when there is one.
+static void withDetail(char* reason, const char* text, const char* detailFormat, DWORD detail) {
+    lstrcpyA(reason, text);
+    if (detail) {
+        wsprintfA(reason + lstrlenA(reason), detailFormat, detail);
+    }
+}
+
 void describeFailure(const FailedEntry* entry, char* text, int capacity) {
     if (!entry || !text || capacity <= 0) {
         return;
@@ -52,25 +60,13 @@ void describeFailure(const FailedEntry* entry, char* text, int capacity) {
         wsprintfA(reason, "l'encodeur refuse ces réglages (erreur %lu)", entry->detail);
         break;
     case FailReadError:
-        if (entry->detail) {
-            wsprintfA(reason, "erreur de lecture au secteur %lu", entry->detail);
-        } else {
-            lstrcpyA(reason, "erreur de lecture");
-        }
+        withDetail(reason, "erreur de lecture", " au secteur %lu", entry->detail);
         break;
     case FailFileReadError:
-        if (entry->detail) {
-            wsprintfA(reason, "erreur de lecture du fichier à l'octet %lu", entry->detail);
-        } else {
-            lstrcpyA(reason, "erreur de lecture du fichier");
-        }
+        withDetail(reason, "erreur de lecture du fichier", " à l'octet %lu", entry->detail);
         break;
     case FailEncodeError:
-        if (entry->detail) {
-            wsprintfA(reason, "erreur de l'encodeur (erreur %lu)", entry->detail);
-        } else {
-            lstrcpyA(reason, "erreur de l'encodeur");
-        }
+        withDetail(reason, "erreur de l'encodeur", " (erreur %lu)", entry->detail);
         break;
     case FailWriteError:
         lstrcpyA(reason, "erreur d'écriture ou disque plein");

@@ -18,7 +18,7 @@ int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalL
     totalProgressLabel_ = totalLabel;
     jobDoneMessage_ = doneMessage;
     if (!encoderLibrary) {
-        MessageBoxA(ownerWindow_, " L'encodage necessite la librairie \"lame_enc.dll\" .", jobCaption,
+        MessageBoxA(ownerWindow_, " L'encodage necessite la librairie \"lame_enc.dll\" .", programCaption,
                     MB_ICONINFORMATION);
         return 0;
     }
@@ -36,7 +36,7 @@ int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalL
                                  this, 0, nullptr);
     if (!thread) {
         setJobRunning(0);
-        MessageBoxA(ownerWindow_, "La conversion n'a pas pu démarrer.", jobCaption,
+        MessageBoxA(ownerWindow_, "La conversion n'a pas pu démarrer.", programCaption,
                     MB_ICONINFORMATION);
         return 0;
     }

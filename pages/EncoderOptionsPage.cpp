@@ -84,45 +84,39 @@ static void onInitDialog(HWND page, LPARAM lParam) {
     setUpTrackBar(page, IDC_ABR_BITRATE, 8, 310, c->abrBitrate(), IDC_ABR_LABEL);
 }
 
+// The combo boxes and check boxes, each stored at once into its setting.
+struct SettingControl {
+    int id;
+    bool comboBox;  // only a new selection counts; a check box's every click does
+    void (Converter::*store)(int);
+    bool vbrRules;  // the setting changes which controls are enabled
+};
+
+static const SettingControl settingControls[] = {
+    {IDC_SAMPLE_RATE, true, &Converter::setSampleRateIndex, false},
+    {IDC_CHANNEL_MODE, true, &Converter::setChannelModeIndex, false},
+    {IDC_QUALITY, true, &Converter::setQualityIndex, false},
+    {IDC_PRIVATE_BIT, false, &Converter::setPrivateBit, false},
+    {IDC_COPYRIGHT_BIT, false, &Converter::setCopyrightBit, false},
+    {IDC_ORIGINAL_BIT, false, &Converter::setOriginalBit, false},
+    {IDC_VBR_ENABLED, false, &Converter::setVbrEnabled, true},
+    {IDC_VBR_METHOD, true, &Converter::setVbrMethodIndex, true},
+};
+
 static void onCommand(HWND page, Converter* c, WPARAM wParam, HWND control) {
-    int selection = (int)SendMessageA(control, CB_GETCURSEL, 0, 0);
-    int checked = (int)SendMessageA(control, BM_GETCHECK, 0, 0);
-    bool selectionChanged = HIWORD(wParam) == CBN_SELCHANGE;
-    switch (LOWORD(wParam)) {
-    case IDC_SAMPLE_RATE:
-        if (selectionChanged) {
-            c->setSampleRateIndex(selection);
+    for (const SettingControl& setting : settingControls) {
+        if (setting.id != LOWORD(wParam)) {
+            continue;
         }
-        break;
-    case IDC_CHANNEL_MODE:
-        if (selectionChanged) {
-            c->setChannelModeIndex(selection);
+        if (setting.comboBox && HIWORD(wParam) != CBN_SELCHANGE) {
+            return;
         }
-        break;
-    case IDC_QUALITY:
-        if (selectionChanged) {
-            c->setQualityIndex(selection);
-        }
-        break;
-    case IDC_PRIVATE_BIT:
-        c->setPrivateBit(checked);
-        break;
-    case IDC_COPYRIGHT_BIT:
-        c->setCopyrightBit(checked);
-        break;
-    case IDC_ORIGINAL_BIT:
-        c->setOriginalBit(checked);
-        break;
-    case IDC_VBR_ENABLED:
-        c->setVbrEnabled(checked);
-        updateVbrControls(page);
-        break;
-    case IDC_VBR_METHOD:
-        if (selectionChanged) {
-            c->setVbrMethodIndex(selection);
+        int value = (int)SendMessageA(control, setting.comboBox ? CB_GETCURSEL : BM_GETCHECK, 0, 0);
+        (c->*setting.store)(value);
+        if (setting.vbrRules) {
             updateVbrControls(page);
         }
-        break;
+        return;
     }
 }
 

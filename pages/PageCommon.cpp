@@ -56,7 +56,7 @@ void addTooltips(HWND page, const Tooltip* tips, int count) {
 }
 
 int tellUser(HWND owner, const char* text) {
-    return MessageBoxA(owner, text, "Calbrune 1.0", MB_ICONINFORMATION);
+    return MessageBoxA(owner, text, programCaption, MB_ICONINFORMATION);
 }
 
 EntryListMessage::EntryListMessage(const char* heading)
