@@ -24,15 +24,6 @@ int useRecorder(Converter& c, bool partial) {
     return c.loadEncoder();
 }
 
-int useLinuxEncoder(Converter& c) {
-    c.unloadEncoder();
-    c.encoderLibrary = LoadLibraryA(CALBRUNE_RECORDER_DIR "\\..\\lame_enc.dll");
-    if (!c.encoderLibrary) {
-        return 0;
-    }
-    return c.loadEncoder();
-}
-
 void resetRecorder() {
     std::string path = logPath();
     DeleteFileA(path.c_str());

@@ -1,0 +1,35 @@
+// An encoder library inside the test program: install() points a Converter's
+// entry points here. It keeps every call and fails where it is told to. Its
+// "MP3" bytes are the very samples it was given, then "END" at the flush, so
+// a test reads back from the output file what the encoder received.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/Converter.h"
+
+struct EncoderCall {
+    std::string kind;            // init, encode, deinit, close, vbrheader
+    BE_ERR result;
+    unsigned stream;             // serial number of the stream, from 1
+    BE_CONFIG config;            // init
+    std::vector<SHORT> samples;  // encode
+    std::string path;            // vbrheader
+};
+
+namespace fakeEncoder {
+// Also forgets earlier calls and planned failures.
+void install(Converter& c);
+// "init", "encode:K" (the K-th chunk of a stream), "deinit" or "vbrheader".
+void failAt(const char* what);
+std::vector<EncoderCall> calls();
+// Runs on the worker's thread at every chunk, before it is encoded.
+extern std::function<void()> beforeChunk;
+}  // namespace fakeEncoder
+
+// The build's own Linux lame_enc.dll, which starts its native helper.
+int useLinuxEncoder(Converter& c);
