@@ -88,7 +88,8 @@ def failed_tests(process, out, log):
     out.close()
     with open(log, "a") as whole:
         whole.write(text)
-    names = re.findall(r"^\s*\d+ - (\S+) \(", text, re.M)
+    failed = text.split("The following tests FAILED:")[-1] if "tests FAILED:" in text else ""
+    names = re.findall(r"^\s*\d+ - (\S+) \((?!Skipped|Disabled|Not Run)", failed, re.M)
     if process.returncode and not names and "No tests were found" not in text:
         names = ["(ctest failed)"]
     return names
