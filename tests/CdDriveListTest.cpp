@@ -7,138 +7,56 @@
 #include "cdrom/CdRom.h"
 #include "tests/sim/SimMachine.h"
 
-namespace {
-
-const int driveBoxId = 1020;
-const int trackListId = 1021;
 typedef std::vector<std::string> Lines;
 
-// The track page's two controls in a hidden window: a drop-down list and a
-// sorted list box.
-class CdDriveList : public ::testing::Test {
-protected:
-    void SetUp() override {
-        simReset();
-        page = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
-                             nullptr, GetModuleHandleA(nullptr), nullptr);
-        CreateWindowA("COMBOBOX", "", WS_CHILD | CBS_DROPDOWNLIST, 0, 0, 100, 200, page,
-                      (HMENU)(INT_PTR)driveBoxId, GetModuleHandleA(nullptr), nullptr);
-        CreateWindowA("LISTBOX", "", WS_CHILD | LBS_SORT, 0, 30, 300, 200, page,
-                      (HMENU)(INT_PTR)trackListId, GetModuleHandleA(nullptr), nullptr);
+// The drive box's lines, the selected one marked 1; or the track list's,
+// each with its item data.
+static Lines lines(HWND page, int id) {
+    bool box = id == 1;
+    Lines found;
+    for (int i = 0; i < SendDlgItemMessageA(page, id, box ? CB_GETCOUNT : LB_GETCOUNT, 0, 0); i++) {
+        char text[64] = "";
+        SendDlgItemMessageA(page, id, box ? CB_GETLBTEXT : LB_GETTEXT, i, (LPARAM)text);
+        LRESULT mark = SendDlgItemMessageA(page, id, box ? CB_GETCURSEL : LB_GETITEMDATA, i, 0);
+        found.push_back(text + std::string(" #") + std::to_string(box ? mark == i : mark));
     }
-    void TearDown() override {
-        DestroyWindow(page);
-        EXPECT_EQ(simOpenVolumes(), 0);
-    }
-
-    Lines items(int id, UINT countMessage, UINT textMessage) const {
-        Lines found;
-        int count = (int)SendDlgItemMessageA(page, id, countMessage, 0, 0);
-        for (int i = 0; i < count; i++) {
-            char text[64] = "";
-            SendDlgItemMessageA(page, id, textMessage, i, (LPARAM)text);
-            found.push_back(text);
-        }
-        return found;
-    }
-    Lines drives() const { return items(driveBoxId, CB_GETCOUNT, CB_GETLBTEXT); }
-    Lines tracks() const { return items(trackListId, LB_GETCOUNT, LB_GETTEXT); }
-    int selectedDrive() const {
-        return (int)SendDlgItemMessageA(page, driveBoxId, CB_GETCURSEL, 0, 0);
-    }
-    LRESULT trackData(int item) const {
-        return SendDlgItemMessageA(page, trackListId, LB_GETITEMDATA, item, 0);
-    }
-    void addOldTrackLine() {
-        SendDlgItemMessageA(page, trackListId, LB_ADDSTRING, 0, (LPARAM)"old");
-    }
-    int listDrives() { return listCdDrives(page, driveBoxId, trackListId); }
-    int listTracks(const char* device, int clearFirst) {
-        return listDiscTracks(page, trackListId, device, clearFirst);
-    }
-
-    HWND page;
-};
-
-}  // namespace
-
-TEST_F(CdDriveList, TheFirstDriveWithAReadableDiscIsListedAndSelected) {
-    simAddDrive('C', DRIVE_FIXED);
-    simAddDrive('E');
-    simAddDrive('G');
-    simInsertDisc('G', simDisc(1, {75 * 61, 75 * 5}));
-    EXPECT_EQ(listDrives(), 2);
-    EXPECT_EQ(drives(), Lines({"E:\\", "G:\\"}));
-    EXPECT_EQ(selectedDrive(), 1);
-    EXPECT_EQ(tracks(), Lines({"  Piste  01      1 ' 01", "  Piste  02      0 ' 05"}));
+    return found;
 }
 
-TEST_F(CdDriveList, WithTwoDiscsOnlyTheFirstDrivesTracksAreListed) {
-    simAddDrive('E');
-    simAddDrive('G');
-    simInsertDisc('E', simDisc(1, {75 * 10}));
-    simInsertDisc('G', simDisc(1, {75 * 20, 75 * 30}));
-    EXPECT_EQ(listDrives(), 2);
-    EXPECT_EQ(selectedDrive(), 0);
-    EXPECT_EQ(tracks(), Lines({"  Piste  01      0 ' 10"}));
-}
-
-TEST_F(CdDriveList, WithoutAReadableDiscTheListIsLeftAsItWas) {
-    addOldTrackLine();
-    EXPECT_EQ(listDrives(), 0) << "no drive at all";
+// The track page's drive box (1) and sorted track list (2), in a hidden window.
+TEST(CdDriveList, TheFirstDriveWithAReadableDiscIsSelectedWithItsTracks) {
+    simReset();
+    HWND page = CreateWindowA("STATIC", "", 0, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+    CreateWindowA("COMBOBOX", "", WS_CHILD | CBS_DROPDOWNLIST, 0, 0, 100, 200, page, (HMENU)1,
+                  nullptr, nullptr);
+    CreateWindowA("LISTBOX", "", WS_CHILD | LBS_SORT, 0, 30, 300, 200, page, (HMENU)2, nullptr,
+                  nullptr);
+    SendDlgItemMessageA(page, 2, LB_ADDSTRING, 0, (LPARAM) "old");
+    // Without a readable disc the track list is left as it was.
+    EXPECT_EQ(listCdDrives(page, 1, 2), 0);
     simAddDrive('C', DRIVE_FIXED);
-    simAddDrive('F', DRIVE_REMOTE);
-    EXPECT_EQ(listDrives(), 0) << "no CD-ROM drive";
-    EXPECT_TRUE(drives().empty());
-    EXPECT_EQ(selectedDrive(), CB_ERR);
-
     simAddDrive('E');
-    simAddDrive('H');
-    simInsertDisc('H', simDisc(1, {100}));
+    simInsertDisc(simAddDrive('H')->letter, simDisc(1, {100}));
     simDrive('H')->tocFails = true;
-    EXPECT_EQ(listDrives(), 2);
-    EXPECT_EQ(drives(), Lines({"E:\\", "H:\\"}));
-    EXPECT_EQ(selectedDrive(), 0);
-    EXPECT_EQ(tracks(), Lines({"old"}));
+    EXPECT_EQ(listCdDrives(page, 1, 2), 2);
+    EXPECT_EQ(lines(page, 1), Lines({"E:\\ #1", "H:\\ #0"}));
+    EXPECT_EQ(lines(page, 2), Lines({"old #0"}));
 
-    // Picking a drive empties the list first, disc or not.
-    EXPECT_EQ(listTracks("\\\\.\\E:", 1), 0);
-    EXPECT_TRUE(tracks().empty());
-    addOldTrackLine();
-    EXPECT_EQ(listTracks("\\\\.\\E:", 0), 0);
-    EXPECT_EQ(tracks(), Lines({"old"}));
-}
-
-TEST_F(CdDriveList, TrackLinesShowPositionAndWholeSecondDuration) {
-    simAddDrive('D');
-    // Twelve tracks from 00:02:74; the second starts at 03:27:00.
+    // Twelve tracks from 00:02:74; the second starts at 03:27:00, 3 minutes
+    // 24 seconds and a frame later: the line shows the whole seconds' difference.
     std::vector<DWORD> lengths(12, 75 * 62);
     lengths[0] = 15375 - 74;
-    simInsertDisc('D', simDisc(7, lengths, 74));
-    addOldTrackLine();
-    ASSERT_EQ(listTracks("\\\\.\\D:", 0), 1);
-    Lines lines = tracks();
-    ASSERT_EQ(lines.size(), 12u);
-    // 3 minutes 24 seconds and a frame; the line shows the difference of the
-    // whole seconds.
-    EXPECT_EQ(lines[0], "  Piste  01      3 ' 25");
-    EXPECT_EQ(lines[11], "  Piste  12      1 ' 02");
-    // Sorted by the list box, the lines stay in disc order with their index.
-    for (int item = 0; item < 12; item++) {
-        EXPECT_EQ(trackData(item), item);
-    }
-
-    SimDisc second = simDisc(1, {100});
-    simSetEntry(&second, 0, 0, 2, 0);
-    simSetEntry(&second, 1, 4, 35, 10);
-    simInsertDisc('D', second);
-    ASSERT_EQ(listTracks("\\\\.\\D:", 1), 1);
-    EXPECT_EQ(tracks(), Lines({"  Piste  01      4 ' 33"}));
-
-    simInsertDisc('D', simDisc(1, std::vector<DWORD>(99, 75 * 2)));
-    ASSERT_EQ(listTracks("\\\\.\\D:", 1), 1);
-    lines = tracks();
-    ASSERT_EQ(lines.size(), 99u);
-    EXPECT_EQ(lines[98], "  Piste  99      0 ' 02");
-    EXPECT_EQ(trackData(98), 98);
+    simInsertDisc(simAddDrive('G')->letter, simDisc(7, lengths, 74));
+    SendDlgItemMessageA(page, 1, CB_RESETCONTENT, 0, 0);
+    EXPECT_EQ(listCdDrives(page, 1, 2), 3);
+    EXPECT_EQ(lines(page, 1), Lines({"E:\\ #0", "G:\\ #1", "H:\\ #0"}));
+    Lines tracks = lines(page, 2);
+    ASSERT_EQ(tracks.size(), 12u);
+    EXPECT_EQ(tracks[0], "  Piste  01      3 ' 25 #0");
+    EXPECT_EQ(tracks[11], "  Piste  12      1 ' 02 #11");
+    // Picking a drive empties the list first, disc or not.
+    EXPECT_EQ(listDiscTracks(page, 2, "\\\\.\\E:", 1), 0);
+    EXPECT_EQ(lines(page, 2), Lines());
+    DestroyWindow(page);
+    EXPECT_EQ(simOpenVolumes(), 0);
 }

@@ -264,10 +264,8 @@ TEST_F(CdJob, NoDriveNoDiscOrNoTrackEndsTheJobWithoutWriting) {
 }
 
 TEST_F(CdJob, AReadErrorFailsTheTrackAndLeavesItsOldFile) {
-    SimDisc mixed = simDisc(1, {80, 120, 40});
-    mixed.entries[0].data = true;
-    simInsertDisc('D', mixed);
-    drive->refusesDataTracks = true;
+    simInsertDisc('D', simDisc(1, {80, 120, 40}));
+    drive->shortReadAt = 0;
     drive->failReadAt = 80 + 60;
     writeFileContents(mp3("Piste2.mp3"), "old");
     ASSERT_TRUE(run({0, 1, 2}));

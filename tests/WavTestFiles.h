@@ -1,6 +1,5 @@
-// Helpers for the core's tests: WAV files built byte by byte, files on disk,
-// the committed sample files, the header step of the WAV job, and turns for
-// the job tests.
+// WAV files built byte by byte or taken from tests/data, and the header step
+// of the WAV job run on them.
 #pragma once
 
 #include <windows.h>
@@ -16,20 +15,18 @@
 
 typedef std::vector<uint8_t> Bytes;
 
-inline void put16(Bytes& b, uint32_t v) {
-    b.push_back((uint8_t)v);
-    b.push_back((uint8_t)(v >> 8));
-}
-
 inline void put32(Bytes& b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
+    for (int shift = 0; shift < 32; shift += 8) {
+        b.push_back((uint8_t)(v >> shift));
+    }
 }
 
-inline void poke32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; i++) {
-        b[at + i] = (uint8_t)(v >> (8 * i));
+// `b` with the little-endian field of `width` bytes at `at` set to `value`.
+inline Bytes edited(Bytes b, size_t at, uint32_t value, int width = 4) {
+    for (int i = 0; i < width; i++) {
+        b.at(at + i) = (uint8_t)(value >> (8 * i));
     }
+    return b;
 }
 
 // One chunk, declaring its body's size unless told otherwise; an odd body
@@ -43,30 +40,11 @@ inline void putChunk(Bytes& b, const char* tag, const Bytes& body, int64_t decla
     }
 }
 
-// The 16 bytes of a PCM format description.
+// The 16 bytes of a format description with packed samples.
 inline Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
-    Bytes b;
-    uint16_t align = (uint16_t)(channels * (bits / 8));
-    put16(b, tag);
-    put16(b, channels);
-    put32(b, rate);
-    put32(b, rate * align);
-    put16(b, align);
-    put16(b, bits);
-    return b;
-}
-
-// An extensible format body (40 bytes) with the given sub-format tag.
-inline Bytes extensibleBody(uint16_t subTag, uint16_t channels, uint32_t rate, uint16_t bits) {
-    static const uint8_t guidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    Bytes b = formatBody(0xFFFE, channels, rate, bits);
-    put16(b, 22);
-    put16(b, bits);
-    put32(b, channels == 1 ? 0x4 : 0x3);
-    put16(b, subTag);
-    b.insert(b.end(), guidTail, guidTail + 14);
-    return b;
+    uint32_t align = channels * (bits / 8);
+    Bytes b = edited(edited(Bytes(16), 0, tag | channels << 16), 4, rate);
+    return edited(edited(b, 8, rate * align), 12, align | bits << 16);
 }
 
 inline Bytes riffWave(const Bytes& chunks) {
@@ -116,17 +94,8 @@ inline std::string writeBytes(const TempFolder& folder, const char* name, const 
     return path;
 }
 
-inline HANDLE openForReading(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-inline DWORD filePosition(HANDLE file) {
-    return SetFilePointer(file, 0, nullptr, FILE_CURRENT);
-}
-
 // What prepareEncoderConfig makes of a file (of CD audio for an empty path),
-// over a record and a data size filled with garbage first.
+// with the file's position after it.
 struct Prepared {
     int result = -1;  // -1: the file did not open
     BE_CONFIG config;
@@ -138,15 +107,14 @@ struct Prepared {
 // Leaves the file open in *kept when asked, else closes it.
 inline Prepared prepare(Converter& c, const std::string& path, HANDLE* kept = nullptr) {
     Prepared p;
-    memset(&p.config, 0xCD, sizeof(p.config));
-    HANDLE file = path.empty() ? nullptr : openForReading(path);
+    HANDLE file = path.empty() ? nullptr
+                               : CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return p;
     }
     p.result = c.prepareEncoderConfig(&p.config, &p.dataSize, file, &p.status);
-    if (file) {
-        p.position = filePosition(file);
-        kept ? (void)(*kept = file) : (void)CloseHandle(file);
-    }
+    p.position = file ? SetFilePointer(file, 0, nullptr, FILE_CURRENT) : 0;
+    kept ? (void)(*kept = file) : (void)CloseHandle(file);
     return p;
 }

@@ -1,14 +1,16 @@
 #include "tests/sim/SimMachine.h"
 
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
 #include <memory>
-#include <mutex>
+#include <sstream>
 
 #include "cdrom/CdDevice.h"
 #include "cdrom/CdRom.h"
-#include "core/WavHeader.h"
+#include "core/Converter.h"
 
 namespace {
 
@@ -18,259 +20,144 @@ struct Machine {
     bool configured = false;
 };
 
+std::atomic<int> openVolumes(0), trackBuffers(0);
+
+// Set up from CALBRUNE_SIMCD on first use, unless a test sets it up first.
 Machine& machine() {
     static Machine m;
+    if (!m.configured) {
+        m.configured = true;
+        simConfigure(getenv("CALBRUNE_SIMCD"));
+    }
     return m;
 }
 
-std::atomic<int> openVolumes(0);
-std::atomic<int> trackBuffers(0);
-
-// Volume handles carry their drive letter; never INVALID_HANDLE_VALUE.
+// Volume handles carry their drive letter.
 const ULONG_PTR handleBase = 0x5100;
 
-HANDLE handleOf(char letter) {
-    return (HANDLE)(handleBase + (BYTE)letter);
-}
-
 SimDrive* driveOf(HANDLE volume) {
-    ULONG_PTR value = (ULONG_PTR)volume;
-    if (value < handleBase || value > handleBase + 'Z') {
-        return nullptr;
-    }
-    return simDrive((char)(value - handleBase));
+    ULONG_PTR value = (ULONG_PTR)volume - handleBase;
+    return value >= 'A' && value <= 'Z' ? simDrive((char)value) : nullptr;
 }
 
-void ensureConfigured() {
-    if (machine().configured) {
-        return;
-    }
-    machine().configured = true;
-    const char* text = getenv("CALBRUNE_SIMCD");
-    if (text) {
-        simConfigure(text);
-    }
+LONG entrySector(const SimDisc& disc, size_t k) {
+    const SimEntry& e = disc.entries[k];
+    return e.minutes * 4500L + e.seconds * 75L + e.frames - 150L;
 }
 
-// A sample pattern that differs from sector to sector and from frame to frame.
-void generatedSector(DWORD sector, BYTE* out) {
-    DWORD state = sector * 2654435761u + 12345u;
-    for (DWORD i = 0; i < cdSectorBytes; i++) {
-        state = state * 1103515245u + 12345u;
-        out[i] = (BYTE)(state >> 16);
-    }
-}
-
-void setMsf(SimEntry* entry, DWORD sector) {
-    DWORD frames = sector + 150;
-    entry->minutes = (BYTE)(frames / 4500);
-    entry->seconds = (BYTE)(frames / 75 % 60);
-    entry->frames = (BYTE)(frames % 75);
-    entry->data = false;
-}
-
-BOOL answerToc(SimDrive* drive, void* output, DWORD outputSize, DWORD* returned) {
-    if (!drive->hasDisc || drive->tocFails || outputSize < sizeof(CDROM_TOC)) {
-        SetLastError(drive->hasDisc ? ERROR_CRC : ERROR_NOT_READY);
+BOOL answerToc(SimDrive* drive, CDROM_TOC* toc, DWORD* returned) {
+    const SimDisc& disc = drive->disc;
+    if (disc.entries.empty() || drive->tocFails) {
         return FALSE;
     }
-    CDROM_TOC* toc = (CDROM_TOC*)output;
+    // Only the track numbers and the addresses are read.
     memset(toc, 0, sizeof(*toc));
-    const SimDisc& disc = drive->disc;
-    size_t entries = disc.entries.size() < MAXIMUM_NUMBER_TRACKS ? disc.entries.size()
-                                                                   : MAXIMUM_NUMBER_TRACKS;
-    DWORD length = 2 + (DWORD)entries * sizeof(TRACK_DATA);
-    toc->Length[0] = (BYTE)(length >> 8);
-    toc->Length[1] = (BYTE)length;
+    size_t count = disc.entries.size() < 100 ? disc.entries.size() : 100;
     toc->FirstTrack = (UCHAR)disc.firstTrack;
     toc->LastTrack = (UCHAR)disc.lastTrack;
-    for (size_t k = 0; k < entries; k++) {
-        TRACK_DATA* entry = &toc->TrackData[k];
-        entry->Adr = 1;
-        entry->Control = disc.entries[k].data ? 4 : 0;
-        entry->TrackNumber = k + 1 == disc.entries.size() ? 0xAA : (UCHAR)(disc.firstTrack + k);
-        entry->Address[1] = disc.entries[k].minutes;
-        entry->Address[2] = disc.entries[k].seconds;
-        entry->Address[3] = disc.entries[k].frames;
+    for (size_t k = 0; k < count; k++) {
+        memcpy(toc->TrackData[k].Address + 1, &disc.entries[k], 3);
     }
-    *returned = 2 + length;
+    *returned = 4 + (DWORD)count * sizeof(TRACK_DATA) - drive->tocCut;
     return TRUE;
 }
 
-bool inDataTrack(const SimDisc& disc, LONG sector) {
-    for (size_t k = 0; k + 1 < disc.entries.size(); k++) {
-        if (disc.entries[k].data && sector >= simEntrySector(disc, (int)k) &&
-            sector < simEntrySector(disc, (int)k + 1)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-BOOL answerRawRead(SimDrive* drive, const void* input, DWORD inputSize, void* output,
-                   DWORD outputSize, DWORD* returned) {
-    if (!drive->hasDisc || inputSize != sizeof(RAW_READ_INFO) || !output) {
-        SetLastError(drive->hasDisc ? ERROR_INVALID_PARAMETER : ERROR_NOT_READY);
+BOOL answerRawRead(SimDrive* drive, const RAW_READ_INFO& r, BYTE* output, DWORD outputSize,
+                   DWORD* returned) {
+    const SimDisc& disc = drive->disc;
+    drive->reads.push_back({r.DiskOffset.QuadPart, r.SectorCount});
+    LONG first = (LONG)(r.DiskOffset.QuadPart / cdCookedSectorBytes);
+    LONG end = first + (LONG)r.SectorCount;
+    if (disc.entries.empty() || r.TrackMode != CDDA || r.DiskOffset.QuadPart < 0 ||
+        r.DiskOffset.QuadPart % cdCookedSectorBytes != 0 || r.SectorCount == 0 || r.SectorCount > 64 ||
+        end > entrySector(disc, disc.entries.size() - 1) ||
+        outputSize < r.SectorCount * cdSectorBytes ||
+        (drive->failReadAt >= first && drive->failReadAt < end)) {
         return FALSE;
     }
-    RAW_READ_INFO request;
-    memcpy(&request, input, sizeof(request));
-    SimRawRead record = {request.DiskOffset.QuadPart, request.SectorCount,
-                         (DWORD)request.TrackMode, outputSize, false};
-    LONG first = (LONG)(request.DiskOffset.QuadPart / cdCookedSectorBytes);
-    LONG end = first + (LONG)request.SectorCount;
-    LONG leadOut = simEntrySector(drive->disc, (int)drive->disc.entries.size() - 1);
-    bool valid = request.TrackMode == CDDA && request.DiskOffset.QuadPart >= 0 &&
-                 request.DiskOffset.QuadPart % cdCookedSectorBytes == 0 &&
-                 request.SectorCount > 0 && request.SectorCount <= 64 && end <= leadOut &&
-                 outputSize >= request.SectorCount * cdSectorBytes;
-    for (LONG s = first; valid && s < end; s++) {
-        if (s == drive->failReadAt || (drive->refusesDataTracks && inDataTrack(drive->disc, s))) {
-            valid = false;
-        }
-    }
-    if (!valid) {
-        drive->reads.push_back(record);
-        SetLastError(ERROR_CRC);
-        return FALSE;
-    }
-    DWORD sectors = request.SectorCount;
-    DWORD extra = 0;
-    if (drive->shortReadAt >= first && drive->shortReadAt < end) {
-        sectors = (DWORD)(drive->shortReadAt - first);
-        extra = cdSectorBytes / 2;
-    }
-    simDiscAudio(drive->disc, (DWORD)first, sectors, (BYTE*)output);
-    if (extra) {
-        std::vector<BYTE> partial(cdSectorBytes);
-        simDiscAudio(drive->disc, (DWORD)first + sectors, 1, partial.data());
-        memcpy((BYTE*)output + sectors * cdSectorBytes, partial.data(), extra);
-    }
-    *returned = sectors * cdSectorBytes + extra;
-    record.succeeded = true;
-    drive->reads.push_back(record);
+    bool cut = drive->shortReadAt >= first && drive->shortReadAt < end;
+    DWORD sectors = cut ? (DWORD)(drive->shortReadAt - first) : r.SectorCount;
+    simDiscAudio(disc, (DWORD)first, sectors + cut, output);
+    *returned = sectors * cdSectorBytes + (cut ? cdSectorBytes / 2 : 0);
     return TRUE;
 }
 
-bool readWhole(const std::string& path, std::vector<BYTE>* bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
+// One track per file of 16-bit stereo at 44100 Hz, padded with silence to
+// whole sectors; no disc when a file is not of that kind.
+SimDisc discFromWavs(const std::vector<std::string>& paths) {
+    std::vector<DWORD> lengths;
+    std::vector<BYTE> audio;
+    for (const std::string& path : paths) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // The header step leaves the file at its first sample.
+        Converter c;
+        BE_CONFIG config;
+        DWORD size = 0, got = 0;
+        bool cdAudio = file != INVALID_HANDLE_VALUE && c.prepareEncoderConfig(&config, &size, file) &&
+                       config.dwSampleRate == 44100 && config.nMode == BE_MP3_MODE_JSTEREO &&
+                       c.inputSamples() == Converter::InputS16;
+        lengths.push_back((size + cdSectorBytes - 1) / cdSectorBytes);
+        audio.resize(audio.size() + lengths.back() * cdSectorBytes);
+        cdAudio = cdAudio && ReadFile(file, &audio[audio.size() - lengths.back() * cdSectorBytes],
+                                      size, &got, nullptr) && got == size;
+        CloseHandle(file);
+        if (!cdAudio) {
+            return SimDisc();
+        }
     }
-    DWORD size = GetFileSize(file, nullptr);
-    bytes->resize(size);
-    DWORD got = 0;
-    BOOL ok = ReadFile(file, bytes->data(), size, &got, nullptr);
-    CloseHandle(file);
-    return ok && got == size;
+    SimDisc disc = simDisc(1, lengths);
+    disc.audio = audio;
+    return disc;
 }
 
 }  // namespace
 
 SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors, DWORD firstSector) {
-    SimDisc disc;
-    disc.firstTrack = firstTrack;
-    disc.lastTrack = firstTrack + (int)trackSectors.size() - 1;
-    disc.audioSector = 0;
-    DWORD sector = firstSector;
-    for (DWORD length : trackSectors) {
-        SimEntry entry;
-        setMsf(&entry, sector);
-        disc.entries.push_back(entry);
-        sector += length;
+    SimDisc disc = {firstTrack, firstTrack + (int)trackSectors.size() - 1, {}, {}};
+    DWORD frames = firstSector + 150;
+    for (size_t k = 0; k <= trackSectors.size(); k++) {
+        disc.entries.push_back({(BYTE)(frames / 4500), (BYTE)(frames / 75 % 60), (BYTE)(frames % 75)});
+        frames += k < trackSectors.size() ? trackSectors[k] : 0;
     }
-    SimEntry leadOut;
-    setMsf(&leadOut, sector);
-    disc.entries.push_back(leadOut);
     return disc;
-}
-
-SimDisc simDiscFromWavs(const std::vector<std::string>& paths, int firstTrack) {
-    SimDisc empty = simDisc(firstTrack, {});
-    std::vector<DWORD> lengths;
-    std::vector<BYTE> audio;
-    for (const std::string& path : paths) {
-        std::vector<BYTE> file;
-        WavInfo info;
-        if (!readWhole(path, &file) ||
-            parseWavBytes(file.data(), file.size(), &info) != WavUsable ||
-            info.format.channels != 2 || info.format.bitsPerSample != 16 ||
-            info.format.samplesPerSec != 44100 || info.dataOffset + info.dataSize > file.size()) {
-            return empty;
-        }
-        DWORD sectors = (info.dataSize + cdSectorBytes - 1) / cdSectorBytes;
-        size_t at = audio.size();
-        audio.resize(at + (size_t)sectors * cdSectorBytes, 0);
-        memcpy(audio.data() + at, file.data() + info.dataOffset, info.dataSize);
-        lengths.push_back(sectors);
-    }
-    SimDisc disc = simDisc(firstTrack, lengths);
-    disc.audio = audio;
-    return disc;
-}
-
-void simSetEntry(SimDisc* disc, int entry, int minutes, int seconds, int frames) {
-    disc->entries[entry].minutes = (BYTE)minutes;
-    disc->entries[entry].seconds = (BYTE)seconds;
-    disc->entries[entry].frames = (BYTE)frames;
-}
-
-LONG simEntrySector(const SimDisc& disc, int entry) {
-    if (entry < 0 || entry >= (int)disc.entries.size()) {
-        return 0;
-    }
-    const SimEntry& e = disc.entries[entry];
-    return e.minutes * 4500L + e.seconds * 75L + e.frames - 150L;
 }
 
 void simDiscAudio(const SimDisc& disc, DWORD sector, DWORD count, BYTE* out) {
-    for (DWORD i = 0; i < count; i++, out += cdSectorBytes) {
-        DWORD s = sector + i;
-        size_t at = (size_t)(s - disc.audioSector) * cdSectorBytes;
-        if (s >= disc.audioSector && at + cdSectorBytes <= disc.audio.size()) {
-            memcpy(out, disc.audio.data() + at, cdSectorBytes);
-        } else {
-            generatedSector(s, out);
+    for (DWORD s = sector; s < sector + count; s++, out += cdSectorBytes) {
+        DWORD state = s * 2654435761u + 12345u;
+        for (DWORD i = 0; i < cdSectorBytes; i++) {
+            state = state * 1103515245u + 12345u;
+            size_t at = (size_t)s * cdSectorBytes + i;
+            out[i] = at < disc.audio.size() ? disc.audio[at] : (BYTE)(state >> 16);
         }
     }
 }
 
 std::vector<BYTE> simTrackAudio(const SimDisc& disc, int track) {
-    LONG start = simEntrySector(disc, track);
-    LONG end = simEntrySector(disc, track + 1);
-    std::vector<BYTE> audio(end > start ? (size_t)(end - start) * cdSectorBytes : 0);
-    if (!audio.empty()) {
-        simDiscAudio(disc, (DWORD)start, (DWORD)(end - start), audio.data());
-    }
+    LONG start = entrySector(disc, track), end = entrySector(disc, track + 1);
+    std::vector<BYTE> audio((size_t)(end > start ? end - start : 0) * cdSectorBytes);
+    simDiscAudio(disc, (DWORD)start, (DWORD)(audio.size() / cdSectorBytes), audio.data());
     return audio;
 }
 
 void simReset() {
     machine().drives.clear();
     machine().memoryLimit = 0;
-    machine().configured = true;
     openVolumes = 0;
     trackBuffers = 0;
 }
 
 SimDrive* simAddDrive(char letter, UINT type) {
-    machine().configured = true;
     SimDrive* drive = simDrive(letter);
     if (!drive) {
         machine().drives.emplace_back(new SimDrive());
         drive = machine().drives.back().get();
     }
+    *drive = SimDrive();
     drive->letter = letter;
     drive->type = type;
-    drive->hasDisc = false;
-    drive->disc = SimDisc();
-    drive->tocFails = false;
-    drive->refusesDataTracks = false;
-    drive->failReadAt = -1;
-    drive->shortReadAt = -1;
-    drive->reads.clear();
-    drive->afterRead = nullptr;
+    drive->failReadAt = drive->shortReadAt = -1;
     return drive;
 }
 
@@ -283,143 +170,74 @@ SimDrive* simDrive(char letter) {
     return nullptr;
 }
 
-void simInsertDisc(char letter, const SimDisc& disc) {
-    SimDrive* drive = simDrive(letter);
-    if (drive) {
-        drive->disc = disc;
-        drive->hasDisc = true;
-    }
-}
-
-void simSetMemoryLimit(SIZE_T bytes) {
-    machine().memoryLimit = bytes;
-}
-
-int simOpenVolumes() {
-    return openVolumes;
-}
-
-int simTrackBuffers() {
-    return trackBuffers;
-}
+void simInsertDisc(char letter, const SimDisc& disc) { simDrive(letter)->disc = disc; }
+void simSetMemoryLimit(SIZE_T bytes) { machine().memoryLimit = bytes; }
+int simOpenVolumes() { return openVolumes; }
+int simTrackBuffers() { return trackBuffers; }
 
 int simConfigure(const char* text) {
     simReset();
-    std::string all(text ? text : "");
-    size_t at = 0;
-    while (at < all.size()) {
-        size_t stop = all.find(';', at);
-        std::string item = all.substr(at, stop == std::string::npos ? std::string::npos : stop - at);
-        at = stop == std::string::npos ? all.size() : stop + 1;
-        if (item.empty() || item[0] < 'A' || item[0] > 'Z') {
+    std::istringstream items(text ? text : "");
+    for (std::string item; std::getline(items, item, ';');) {
+        if (!isupper((BYTE)item[0]) || (item.size() > 1 && item[1] != '=')) {
             return 0;
         }
         simAddDrive(item[0]);
-        if (item.size() == 1) {
-            continue;
-        }
-        if (item[1] != '=') {
-            return 0;
-        }
-        std::string disc = item.substr(2);
-        if (disc.compare(0, 4, "wav:") == 0) {
-            std::vector<std::string> paths;
-            size_t p = 4;
-            while (p <= disc.size()) {
-                size_t bar = disc.find('|', p);
-                paths.push_back(disc.substr(p, bar == std::string::npos ? std::string::npos : bar - p));
-                p = bar == std::string::npos ? disc.size() + 1 : bar + 1;
-            }
-            SimDisc made = simDiscFromWavs(paths);
-            if (made.entries.size() < 2) {
-                return 0;
-            }
-            simInsertDisc(item[0], made);
-            continue;
-        }
-        int first = 1;
-        size_t slash = disc.find('/');
-        if (slash != std::string::npos) {
-            first = atoi(disc.substr(0, slash).c_str());
-            disc = disc.substr(slash + 1);
-        }
+        std::string spec = item.size() > 1 ? item.substr(2) : "";
+        bool wavs = spec.compare(0, 4, "wav:") == 0;
+        size_t slash = spec.find('/');
+        int first = wavs || slash == std::string::npos ? 1 : atoi(spec.c_str());
+        std::istringstream list(spec.substr(wavs ? 4 : slash + 1));
+        std::vector<std::string> paths;
         std::vector<DWORD> lengths;
-        const char* p = disc.c_str();
-        while (*p) {
-            char* end = nullptr;
-            unsigned long length = strtoul(p, &end, 10);
-            if (end == p || length == 0) {
-                return 0;
-            }
-            lengths.push_back((DWORD)length);
-            p = *end == ',' ? end + 1 : end;
-            if (*end && *end != ',') {
-                return 0;
-            }
+        for (std::string part; std::getline(list, part, wavs ? '|' : ',');) {
+            paths.push_back(part);
+            lengths.push_back(strtoul(part.c_str(), nullptr, 10));
         }
-        if (lengths.empty() || first < 1) {
+        SimDisc disc = wavs ? discFromWavs(paths) : simDisc(first, lengths);
+        if (!spec.empty() && (disc.entries.size() < 2 || first < 1)) {
             return 0;
         }
-        simInsertDisc(item[0], simDisc(first, lengths));
+        simInsertDisc(item[0], spec.empty() ? SimDisc() : disc);
     }
     return 1;
 }
 
 HANDLE cdOpenVolume(const char* devicePath) {
-    ensureConfigured();
-    if (!devicePath || strlen(devicePath) != 6 || strncmp(devicePath, "\\\\.\\", 4) != 0 ||
-        devicePath[5] != ':') {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    char letter = devicePath[4];
-    if (letter >= 'a' && letter <= 'z') {
-        letter = (char)(letter - 'a' + 'A');
-    }
-    SimDrive* drive = simDrive(letter);
+    bool named = devicePath && strlen(devicePath) == 6 && strncmp(devicePath, "\\\\.\\", 4) == 0 &&
+                 devicePath[5] == ':';
+    SimDrive* drive = named ? simDrive((char)toupper(devicePath[4])) : nullptr;
     if (!drive || drive->type != DRIVE_CDROM) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     openVolumes++;
-    return handleOf(letter);
+    return (HANDLE)(handleBase + (BYTE)drive->letter);
 }
 
 void cdCloseVolume(HANDLE volume) {
-    if (driveOf(volume)) {
-        openVolumes--;
-    }
+    openVolumes -= driveOf(volume) != nullptr;
 }
 
 BOOL cdDeviceIoControl(HANDLE volume, DWORD code, void* input, DWORD inputSize, void* output,
                        DWORD outputSize, DWORD* returned) {
     SimDrive* drive = driveOf(volume);
-    if (!drive || !returned) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    *returned = 0;
+    const BYTE msfRequest[4] = {0x80, 0, 0, 0};
+    if (drive && code == IOCTL_CDROM_READ_TOC_EX && inputSize == 4 &&
+        memcmp(input, msfRequest, 4) == 0 && outputSize >= sizeof(CDROM_TOC)) {
+        return answerToc(drive, (CDROM_TOC*)output, returned);
+    }
+    if (!drive || code != IOCTL_CDROM_RAW_READ || inputSize != sizeof(RAW_READ_INFO)) {
         return FALSE;
     }
-    *returned = 0;
-    if (code == IOCTL_CDROM_READ_TOC_EX) {
-        const BYTE msfRequest[4] = {0x80, 0, 0, 0};
-        if (inputSize != sizeof(msfRequest) || memcmp(input, msfRequest, sizeof(msfRequest)) != 0) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return FALSE;
-        }
-        return answerToc(drive, output, outputSize, returned);
+    BOOL ok = answerRawRead(drive, *(const RAW_READ_INFO*)input, (BYTE*)output, outputSize, returned);
+    if (drive->afterRead) {
+        drive->afterRead((int)drive->reads.size());
     }
-    if (code == IOCTL_CDROM_RAW_READ) {
-        BOOL ok = answerRawRead(drive, input, inputSize, output, outputSize, returned);
-        if (drive->afterRead) {
-            drive->afterRead((int)drive->reads.size());
-        }
-        return ok;
-    }
-    SetLastError(ERROR_INVALID_FUNCTION);
-    return FALSE;
+    return ok;
 }
 
 DWORD cdLogicalDrives() {
-    ensureConfigured();
     DWORD mask = 0;
     for (auto& drive : machine().drives) {
         mask |= 1u << (drive->letter - 'A');
@@ -428,29 +246,24 @@ DWORD cdLogicalDrives() {
 }
 
 UINT cdDriveType(const char* rootPath) {
-    ensureConfigured();
-    if (!rootPath || strlen(rootPath) != 3 || rootPath[1] != ':' || rootPath[2] != '\\') {
-        return DRIVE_NO_ROOT_DIR;
-    }
-    SimDrive* drive = simDrive(rootPath[0]);
+    bool root = rootPath && strlen(rootPath) == 3 && strcmp(rootPath + 1, ":\\") == 0;
+    SimDrive* drive = root ? simDrive(rootPath[0]) : nullptr;
     return drive ? drive->type : DRIVE_NO_ROOT_DIR;
 }
 
 // The buffer ends where an inaccessible page begins, so that a write past
 // its end faults at once.
 BYTE* cdAllocTrackBuffer(SIZE_T size) {
+    const SIZE_T page = 4096, rounded = (size + page - 1) / page * page;
     if (size == 0 || (machine().memoryLimit && size > machine().memoryLimit)) {
         return nullptr;
     }
-    const SIZE_T page = 4096;
-    SIZE_T rounded = (size + page - 1) / page * page;
     BYTE* base = (BYTE*)VirtualAlloc(nullptr, rounded + page, MEM_COMMIT | MEM_RESERVE,
                                      PAGE_READWRITE);
-    if (!base) {
+    DWORD old;
+    if (!base || !VirtualProtect(base + rounded, page, PAGE_NOACCESS, &old)) {
         return nullptr;
     }
-    DWORD old;
-    VirtualProtect(base + rounded, page, PAGE_NOACCESS, &old);
     trackBuffers++;
     return base + rounded - size;
 }

@@ -9,19 +9,23 @@ TempFolder::TempFolder() {
     CreateDirectoryA(path_, nullptr);
 }
 
-TempFolder::~TempFolder() {
-    char pattern[MAX_PATH];
-    wsprintfA(pattern, "%s\\*", path_);
+// Calls `each` with the name of every file in `folder` that matches `pattern`.
+template <typename Each>
+static void forFiles(const std::string& folder, const char* pattern, Each each) {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            each(found.cFileName);
+        }
+    }
     if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                DeleteFileA(file(found.cFileName).c_str());
-            }
-        } while (FindNextFileA(search, &found));
         FindClose(search);
     }
+}
+
+TempFolder::~TempFolder() {
+    forFiles(path_, "*", [this](const char* name) { DeleteFileA(file(name).c_str()); });
     RemoveDirectoryA(path_);
 }
 
@@ -30,15 +34,13 @@ std::string TempFolder::file(const char* name) const {
 }
 
 std::string fileContents(const std::string& path) {
-    std::string bytes;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return bytes;
-    }
+    std::string bytes;
     char buffer[65536];
     DWORD got;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
+    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &got, nullptr) &&
+           got > 0) {
         bytes.append(buffer, got);
     }
     CloseHandle(file);
@@ -48,9 +50,6 @@ std::string fileContents(const std::string& path) {
 void writeFileContents(const std::string& path, const std::string& bytes) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
-    }
     DWORD written;
     WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
     CloseHandle(file);
@@ -61,16 +60,8 @@ bool fileExists(const std::string& path) {
 }
 
 int countFiles(const std::string& folder, const char* pattern) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
     int count = 0;
-    do {
-        count++;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    forFiles(folder, pattern, [&count](const char*) { count++; });
     return count;
 }
 
