@@ -50,12 +50,12 @@ include(GoogleTest)
 
 # Wine sees the Linux file system as drive Z:.
 string(REPLACE "/" "\\\\" TEST_DATA_WINDOWS "Z:${CMAKE_SOURCE_DIR}/tests/data")
-string(REPLACE "/" "\\\\" RECORDER_DIR_WINDOWS "Z:${CMAKE_BINARY_DIR}/recorder")
+string(REPLACE "/" "\\\\" BUILD_DIR_WINDOWS "Z:${CMAKE_BINARY_DIR}")
 
 add_library(calbrune_testsupport STATIC ${TEST_SUPPORT_SOURCES})
 target_link_libraries(calbrune_testsupport PUBLIC calbrune_core)
 target_compile_definitions(calbrune_testsupport PUBLIC CALBRUNE_TEST_DATA="${TEST_DATA_WINDOWS}"
-  CALBRUNE_RECORDER_DIR="${RECORDER_DIR_WINDOWS}")
+  CALBRUNE_BUILD_DIR="${BUILD_DIR_WINDOWS}")
 
 # The tests run the real wizard too, with the templates compiled in.
 add_executable(calbrune_tests ${TEST_SOURCES} ${RES_SOURCES})
@@ -64,9 +64,7 @@ target_link_libraries(calbrune_tests PRIVATE calbrune_testsupport calbrune_wizar
 # unless a test puts one there.
 set_target_properties(calbrune_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/recorder/CMakeLists.txt)
-  add_subdirectory(tests/recorder)
-endif()
+add_subdirectory(tests/noclose)
 
 # Run a job with the lame_enc.dll beside them: the end-to-end tests and the
 # benchmarks drive them.

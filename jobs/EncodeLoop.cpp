@@ -6,9 +6,11 @@
 // none, or for far more, is broken, and the byte count could wrap.
 static const DWORD maxSamplesPerChunk = 32768;
 
+BOOL(WINAPI* writeOutput)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) = WriteFile;
+
 static bool writeAll(HANDLE output, const BYTE* bytes, DWORD count) {
     DWORD written = 0;
-    return WriteFile(output, bytes, count, &written, nullptr) && written == count;
+    return writeOutput(output, bytes, count, &written, nullptr) && written == count;
 }
 
 EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& samples,

@@ -34,6 +34,10 @@ struct StepScale {
     float denominator;
 };
 
+// Every write of MP3 bytes goes through here; the tests put a full disk in
+// its place.
+extern BOOL(WINAPI* writeOutput)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
+
 EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& samples,
                         const StepScale& scale, HANDLE output);
 

@@ -11,21 +11,9 @@ bash scripts/build.sh
 source scripts/wine-env.sh
 ensure_wine_prefix
 start_xvfb
-# A small disk that the tests can fill, where the machine lets us mount one.
-small_disk="$repo_root/build/smalldisk"
-mkdir -p "$small_disk"
-small_disk_mounted=
-if [ "$(id -u)" -eq 0 ] && ! mountpoint -q "$small_disk" &&
-  mount -t tmpfs -o size=256k calbrune-small "$small_disk" 2>/dev/null; then
-  small_disk_mounted=1
-fi
-if mountpoint -q "$small_disk"; then
-  export CALBRUNE_SMALL_DISK="Z:${small_disk//\//\\}"
-fi
 cleanup() {
   wineserver -k 2>/dev/null || true
   [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
-  [ -n "$small_disk_mounted" ] && umount "$small_disk" 2>/dev/null || true
 }
 trap cleanup EXIT
 # A persistent wineserver makes every test program start in a fraction of a second.

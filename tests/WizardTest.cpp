@@ -16,7 +16,7 @@
 #include "res/resource.h"
 #include "tests/WavTestFiles.h"
 #include "tests/sim/SimMachine.h"
-#include "tests/support/Recorder.h"
+#include "tests/support/FakeEncoder.h"
 #include "tests/support/WizardRun.h"
 
 namespace {
@@ -440,8 +440,7 @@ class FinishPageTest : public Wizard {
 protected:
     void SetUp() override {
         Wizard::SetUp();
-        resetRecorder();
-        ASSERT_EQ(useRecorder(c), 1);
+        fakeEncoder::install(c);
         realEncode = c.beEncodeChunk;
         gate = CreateEventA(nullptr, TRUE, TRUE, nullptr);
         encodeCalls = 0;
@@ -450,12 +449,11 @@ protected:
         SetEvent(gate);
         c.unloadEncoder();
         CloseHandle(gate);
-        resetRecorder();
         Wizard::TearDown();
     }
     size_t streams() {
         size_t found = 0;
-        for (const RecordedCall& call : readRecorderLog()) {
+        for (const EncoderCall& call : fakeEncoder::calls()) {
             found += call.kind == "init";
         }
         return found;

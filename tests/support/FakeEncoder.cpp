@@ -2,59 +2,44 @@
 
 #include <string.h>
 
-#include <algorithm>
 #include <mutex>
 
 namespace {
 
-struct Stream {
-    unsigned serial;
-    DWORD samplesPerChunk;
-    DWORD chunks;
-    bool wantsTag;
-    bool flushed;
-};
-
 std::mutex lock;
 std::vector<EncoderCall> log;
-std::vector<Stream*> streams;
+std::vector<DWORD> chunks;         // by stream serial: chunks encoded so far
+std::vector<DWORD> perChunk;       // by stream serial: samples per chunk
+std::vector<bool> open;            // by stream serial
 std::string failure;
-unsigned lastSerial;
-// Like the genuine library, the header goes to the last stream closed after
-// its flush with bWriteVBRHeader set.
-unsigned tagSerial;
 
-Stream* find(HBE_STREAM handle) {
-    for (Stream* s : streams) {
-        if ((HBE_STREAM)s == handle) {
-            return s;
-        }
-    }
-    return nullptr;
+// Streams are handed out as their serial numbers; 0 and closed ones are not streams.
+unsigned serialOf(HBE_STREAM handle) {
+    return handle < (HBE_STREAM)open.size() && open[handle] ? (unsigned)handle : 0;
 }
 
-BE_ERR record(EncoderCall call, BE_ERR result) {
-    call.result = result;
+BE_ERR record(const char* kind, unsigned stream, BE_ERR result, const EncoderCall& call = {}) {
     log.push_back(call);
+    log.back().kind = kind;
+    log.back().stream = stream;
+    log.back().result = result;
     return result;
 }
 
 BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize,
                           PHBE_STREAM handle) {
     std::lock_guard<std::mutex> hold(lock);
-    EncoderCall call = {"init", 0, 0, *config, {}, {}};
-    if (failure == "init" || config->dwStructSize != sizeof(BE_CONFIG)) {
-        return record(call, BE_ERR_INVALID_FORMAT_PARAMETERS);
+    EncoderCall call = {"", 0, 0, *config, {}, {}};
+    if (failure == "init") {
+        return record("init", 0, BE_ERR_INVALID_FORMAT_PARAMETERS, call);
     }
-    Stream* stream = new Stream{++lastSerial, 0, 0, config->bWriteVBRHeader != 0, false};
-    DWORD rate = config->dwReSampleRate ? config->dwReSampleRate : config->dwSampleRate;
-    stream->samplesPerChunk = (rate >= 32000 ? 1152 : 576) * (config->nMode == BE_MP3_MODE_MONO ? 1 : 2);
-    streams.push_back(stream);
-    *samples = stream->samplesPerChunk;
+    *samples = config->nMode == BE_MP3_MODE_MONO ? 1152 : 2304;
     *bufferSize = 16384;
-    *handle = (HBE_STREAM)stream;
-    call.stream = stream->serial;
-    return record(call, BE_ERR_SUCCESSFUL);
+    *handle = (HBE_STREAM)open.size();
+    chunks.push_back(0);
+    perChunk.push_back(*samples);
+    open.push_back(true);
+    return record("init", *handle, BE_ERR_SUCCESSFUL, call);
 }
 
 BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE* output,
@@ -63,67 +48,44 @@ BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE*
         fakeEncoder::beforeChunk();
     }
     std::lock_guard<std::mutex> hold(lock);
-    Stream* stream = find(handle);
+    unsigned s = serialOf(handle);
+    EncoderCall call = {"", 0, 0, {}, {samples, samples + count}, {}};
     *outputSize = 0;
-    EncoderCall call = {"encode", 0, stream ? stream->serial : 0, {}, {samples, samples + count}, {}};
-    if (!stream || count > stream->samplesPerChunk) {
-        return record(call, BE_ERR_INVALID_FORMAT_PARAMETERS);
-    }
-    if (failure == "encode:" + std::to_string(++stream->chunks)) {
-        return record(call, BE_ERR_INVALID_FORMAT);
+    if (!s || count > perChunk[s] || failure == "encode:" + std::to_string(++chunks[s])) {
+        return record("encode", s, BE_ERR_INVALID_FORMAT, call);
     }
     memcpy(output, samples, count * sizeof(SHORT));
     *outputSize = count * sizeof(SHORT);
-    return record(call, BE_ERR_SUCCESSFUL);
+    return record("encode", s, BE_ERR_SUCCESSFUL, call);
 }
 
 BE_ERR __cdecl deinitStream(HBE_STREAM handle, BYTE* output, DWORD* outputSize) {
     std::lock_guard<std::mutex> hold(lock);
-    Stream* stream = find(handle);
-    *outputSize = 0;
-    EncoderCall call = {"deinit", 0, stream ? stream->serial : 0, {}, {}, {}};
-    if (!stream || failure == "deinit") {
-        return record(call, BE_ERR_INVALID_FORMAT);
-    }
-    memcpy(output, "END", 3);
-    *outputSize = 3;
-    stream->flushed = true;
-    return record(call, BE_ERR_SUCCESSFUL);
+    unsigned s = serialOf(handle);
+    *outputSize = s && failure != "deinit" ? 3 : 0;
+    memcpy(output, "END", *outputSize);
+    return record("deinit", s, *outputSize ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT);
 }
 
 BE_ERR __cdecl closeStream(HBE_STREAM handle) {
     std::lock_guard<std::mutex> hold(lock);
-    Stream* stream = find(handle);
-    EncoderCall call = {"close", 0, stream ? stream->serial : 0, {}, {}, {}};
-    if (!stream) {
-        return record(call, BE_ERR_INVALID_HANDLE);
+    unsigned s = serialOf(handle);
+    if (s) {
+        open[s] = false;
     }
-    tagSerial = stream->wantsTag && stream->flushed ? stream->serial : 0;
-    streams.erase(std::find(streams.begin(), streams.end(), stream));
-    delete stream;
-    return record(call, BE_ERR_SUCCESSFUL);
+    return record("close", s, s ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_HANDLE);
 }
 
-// Opens the file by name for writing, as the genuine library does, which
-// fails while the caller still holds it open; turns the final "END" into "VBR".
+// Opens the file unshared, which fails while the caller still holds it
+// open, and ends it with "VBR".
 BE_ERR __cdecl writeVbrHeader(LPCSTR path) {
     std::lock_guard<std::mutex> hold(lock);
-    EncoderCall call = {"vbrheader", 0, tagSerial, {}, {}, path ? path : ""};
-    tagSerial = 0;
-    HANDLE file = call.stream && path ? CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                      : INVALID_HANDLE_VALUE;
-    if (file == INVALID_HANDLE_VALUE) {
-        return record(call, BE_ERR_INVALID_FORMAT_PARAMETERS);
-    }
-    char end[3];
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD done = 0;
-    bool written = failure != "vbrheader" && SetFilePointer(file, -3, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
-                   ReadFile(file, end, 3, &done, nullptr) && done == 3 && memcmp(end, "END", 3) == 0 &&
-                   SetFilePointer(file, -3, nullptr, FILE_END) != INVALID_SET_FILE_POINTER &&
-                   WriteFile(file, "VBR", 3, &done, nullptr) && done == 3;
+    bool written = file != INVALID_HANDLE_VALUE && failure != "vbrheader" && WriteFile(file, "VBR", 3, &done, nullptr);
     CloseHandle(file);
-    return record(call, written ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT);
+    EncoderCall call = {"", 0, 0, {}, {}, path};
+    return record("vbrheader", (unsigned)open.size() - 1, written ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT, call);
 }
 
 }  // namespace
@@ -143,6 +105,8 @@ void install(Converter& c) {
     c.beWriteVBRHeader = writeVbrHeader;
     std::lock_guard<std::mutex> hold(lock);
     log.clear();
+    chunks = perChunk = {0};
+    open = {false};
     failure.clear();
     beforeChunk = nullptr;
 }
@@ -161,6 +125,6 @@ std::vector<EncoderCall> calls() {
 
 int useLinuxEncoder(Converter& c) {
     c.unloadEncoder();
-    c.encoderLibrary = LoadLibraryA(CALBRUNE_RECORDER_DIR "\\..\\lame_enc.dll");
+    c.encoderLibrary = LoadLibraryA(CALBRUNE_BUILD_DIR "\\lame_enc.dll");
     return c.encoderLibrary ? c.loadEncoder() : 0;
 }

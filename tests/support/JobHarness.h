@@ -26,46 +26,34 @@ public:
 
     JobHarness();
     ~JobHarness();
-    JobHarness(const JobHarness&) = delete;
-    JobHarness& operator=(const JobHarness&) = delete;
 
     HWND owner() const { return ownerWindow; }
     HWND control(Control which) const { return controls[which]; }
-
-    // startJob with the four controls (or none) and the finish page's message.
-    int start(Converter& c, bool withControls = true);
-    // Pumps messages until the end message arrives, then closes the worker's
-    // handle as the finish page does; answers the overwrite questions with
-    // `answers` in turn (IDYES or IDNO). Returns false on timeout.
+    // startJob with the four controls and the finish page's message.
+    int start(Converter& c);
+    // Pumps messages until the end message, then closes the worker's handle as the finish page does.
     bool waitForEnd(Converter& c, DWORD timeoutMs = 30000);
-
-    std::vector<int> answers;
-    // Called on the interface thread just before a question is answered.
-    std::function<void()> beforeAnswer;
-    // Called on the interface thread for every recorded event, as it happens.
-    std::function<void(const ControlEvent&)> onEvent;
-
-    std::vector<ControlEvent> events;
-    std::vector<std::string> questions;
-    bool ended;
-    WPARAM endParam;
-    int endMessages;  // all received, over every job
-
     // The events of one control with one message, in order.
     std::vector<ControlEvent> of(Control control, UINT message) const;
+
+    // The program's boxes get `answers` in turn (IDNO when none is left, IDOK without a Yes).
+    std::vector<int> answers;
+    std::vector<std::string> questions;
+    // Called on the interface thread for every recorded event, as it happens.
+    std::function<void(const ControlEvent&)> onEvent;
+    std::vector<ControlEvent> events;
+    bool ended;
+    WPARAM endParam;
 
 private:
     static LRESULT CALLBACK ownerProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK controlProc(HWND, UINT, WPARAM, LPARAM);
-    void answerQuestion();
+    static BOOL CALLBACK answerBox(HWND, LPARAM);
+    static void CALLBACK lookForBoxes(HWND, UINT, UINT_PTR, DWORD);
 
     HWND ownerWindow;
     HWND controls[4];
     WNDPROC original[4];
-    size_t nextAnswer;
     HWND answeredBox;
+    UINT_PTR timer;
 };
-
-// Finds the process's message box with the given caption, reads its text and
-// presses a button; run it on another thread than the box's.
-bool pressMessageBox(const char* caption, int button, std::string* text, DWORD timeoutMs);

@@ -1,0 +1,372 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <math.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "jobs/EncodeLoop.h"
+#include "tests/WavTestFiles.h"
+#include "tests/sim/SimMachine.h"
+#include "tests/support/FakeEncoder.h"
+#include "tests/support/JobHarness.h"
+
+namespace {
+
+const DWORD chunkBytes = 4608;  // one chunk of 16-bit stereo at 44.1 kHz
+typedef std::vector<std::string> Strings;
+
+// The WAV job, and the CD job on the simulated drive D:, with the fake encoder.
+class Job : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fakeEncoder::install(c);
+        c.setReplaceWithoutAsking(1);
+        c.setDestinationFolder(folder.path());
+        c.setCdDevicePath("\\\\.\\D:");
+        simReset();
+        drive = simAddDrive('D');
+    }
+    void TearDown() override {
+        writeOutput = WriteFile;
+        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
+        EXPECT_EQ(simOpenVolumes(), 0);
+        EXPECT_EQ(simTrackBuffers(), 0);
+        c.unloadEncoder();
+    }
+    // A 16-bit stereo file of `dataBytes`, appended to the list.
+    std::string addWav(const char* name, size_t dataBytes) {
+        std::string path = writeBytes(folder, name, canonicalWav(2, 44100, 16, patternBytes(dataBytes, name[0])));
+        c.sourceFiles.append(path.c_str());
+        return path;
+    }
+    std::string mp3(const std::string& name) const { return folder.file(name.c_str()); }
+    bool run() { return h.start(c) == 1 && h.waitForEnd(c); }
+    bool runTracks(std::vector<int> tracks) {
+        c.setSourceKind(1);
+        c.selectedTracks.clear();
+        for (int k : tracks) {
+            c.selectedTracks.append(&k);
+        }
+        return run();
+    }
+
+    Converter c;
+    TempFolder folder;
+    JobHarness h;
+    SimDrive* drive;
+};
+typedef Job WaveJob;
+typedef Job CdJob;
+
+size_t calls(const char* kind) {
+    std::vector<EncoderCall> log = fakeEncoder::calls();
+    return std::count_if(log.begin(), log.end(), [&](const EncoderCall& call) { return call.kind == kind; });
+}
+
+bool isStep(const ControlEvent& e) { return e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 0; }
+
+// The failures of the last job, as the user reads them.
+Strings failures() {
+    Strings found;
+    for (const FailedEntry* f = lastJobReport().first(); f; f = f->next) {
+        char line[400];
+        describeFailure(f, line, sizeof(line));
+        found.push_back(line);
+    }
+    return found;
+}
+
+// What the fake encoder writes for a file's data: each sample scaled to 16 bits and rounded, the
+// channels changed as asked (an 8-bit pair averages exactly, a 16-bit one halves each side
+// first), then its end mark.
+std::string mp3Of(const Bytes& data, int channels, int bits, bool mono) {
+    std::vector<int> v;
+    for (size_t at = 0; at < data.size(); at += bits / 8) {
+        int64_t x = 0;
+        for (int b = 0; b < bits / 8; b++) {
+            x |= (int64_t)data[at + b] << (8 * b);
+        }
+        x -= bits == 8 ? 128 : x >> (bits - 1) << bits;
+        v.push_back(std::min(32767, (int)floor(x * 65536.0 / (1 << bits) + 0.5)));
+    }
+    std::vector<SHORT> out;
+    for (size_t i = 0; i < v.size(); i += channels) {
+        if (channels == 1) {
+            out.insert(out.end(), mono ? 1 : 2, (SHORT)v[i]);
+        } else if (!mono) {
+            out.insert(out.end(), {(SHORT)v[i], (SHORT)v[i + 1]});
+        } else {
+            out.push_back((SHORT)(bits == 8 ? (v[i] + v[i + 1]) / 2 : v[i] / 2 + v[i + 1] / 2));
+        }
+    }
+    return std::string((const char*)out.data(), out.size() * 2) + "END";
+}
+
+// Every channel mode against every input format (one with its data chunk first): the MP3 holds
+// the file's audio converted as asked. A file that is no WAV, or whose MP3 would replace it,
+// fails with its reason and costs no file.
+TEST_F(WaveJob, EncoderGetsTheConvertedAudioOfEachFormat) {
+    std::string text = folder.file("text.wav");
+    writeFileContents(text, "this is not a wave file at all");
+    writeFileContents(mp3("text.mp3"), "earlier");
+    Bytes oddWav = canonicalWav(1, 44100, 16, patternBytes(2000));
+    std::string odd = writeBytes(folder, "odd.mp3", oddWav);
+    struct Format {
+        const char* name;
+        uint16_t channels, bits;
+    } const formats[] = {{"s16", 2, 16}, {"m16", 1, 16}, {"m8", 1, 8}, {"s8", 2, 8}, {"m24", 1, 24}, {"late", 2, 16}};
+    for (int mode : {0, 1, 4}) {  // Auto, Stéreo, Mono
+        fakeEncoder::install(c);
+        c.sourceFiles.clear();
+        c.sourceFiles.append(text.c_str());
+        c.sourceFiles.append(odd.c_str());
+        c.setChannelModeIndex(mode);
+        std::vector<Bytes> data;
+        for (const Format& f : formats) {
+            data.push_back(patternBytes((3 * 1152 + 100) * f.channels * f.bits / 8, f.channels * 100 + f.bits + mode));
+            Bytes late;
+            putChunk(late, "data", data.back());
+            putChunk(late, "fmt ", formatBody(1, f.channels, 44100, f.bits));
+            Bytes wav = f.name[0] == 'l' ? riffWave(late) : canonicalWav(f.channels, 44100, f.bits, data.back());
+            c.sourceFiles.append(writeBytes(folder, (std::string(f.name) + ".wav").c_str(), wav).c_str());
+        }
+        ASSERT_TRUE(run());
+        EXPECT_EQ(failures(), Strings({text + " : ce n'est pas un fichier WAV",
+                                       odd + " : le fichier MP3 remplacerait le fichier source"}));
+        EXPECT_EQ(fileContents(mp3("text.mp3")), "earlier");
+        EXPECT_EQ(readWholeFile(odd), oddWav);
+        std::string modes;
+        for (const EncoderCall& call : fakeEncoder::calls()) {
+            modes += call.kind == "init" ? std::to_string(call.config.nMode) : "";
+        }
+        EXPECT_EQ(modes, mode == 4 ? "333333" : mode == 1 ? "000000" : "133131");
+        EXPECT_EQ(calls("encode"), 6 * 4u);  // whole chunks but the last of each file
+        for (size_t i = 0; i < 6; i++) {
+            const Format& f = formats[i];
+            bool mono = mode == 4 || (mode == 0 && f.channels == 1);
+            EXPECT_EQ(fileContents(mp3(f.name + std::string(".mp3"))), mp3Of(data[i], f.channels, f.bits, mono))
+                << f.name << " mode " << mode;
+        }
+    }
+}
+
+// The overall bar ends each entry at its share of 1024 and stays put over a declined one, whose
+// MP3 stays; an update that holds the interface thread for 400 ms does not hold back the rest
+// of the entry (over 800 ms of work), and the steps shown stay few.
+TEST_F(WaveJob, ProgressOfEachEntryEvenAfterAStalledUpdate) {
+    addWav("a.wav", 800 * chunkBytes);
+    addWav("b.wav", 10 * chunkBytes);
+    addWav("c.wav", 10 * chunkBytes);
+    writeFileContents(mp3("b.mp3"), "earlier b");
+    c.setReplaceWithoutAsking(0);
+    fakeEncoder::beforeChunk = [] { Sleep(1); };
+    size_t stalledAt = 0;
+    h.onEvent = [&](const ControlEvent& e) {
+        if (!stalledAt && isStep(e)) {
+            stalledAt = h.events.size();
+            Sleep(400);
+        }
+    };
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.questions, Strings({mp3("b.mp3") + " existe déjà.\nVoulez-vous le remplacer?"}));
+    EXPECT_EQ(fileContents(mp3("b.mp3")), "earlier b");
+    std::vector<std::vector<WPARAM>> totals(1);
+    size_t afterStall = 0;
+    for (size_t i = 0; i < h.events.size(); i++) {
+        const ControlEvent& e = h.events[i];
+        if (e.control == TotalLabel) {
+            totals.emplace_back();
+        } else if (e.control == TotalBar && e.message == PBM_SETPOS) {
+            totals.back().push_back(e.wParam);
+            afterStall += i > stalledAt && totals.size() == 2;
+        }
+    }
+    EXPECT_GE(afterStall, 3u);
+    EXPECT_LT(totals[1].size(), 400u);
+    EXPECT_EQ(totals[1].back(), 341u);
+    EXPECT_TRUE(totals[2].empty());
+    EXPECT_GE(totals[3].front(), 682u);
+    EXPECT_EQ(totals[3].back(), 1024u);
+}
+
+BEINITSTREAM fakeInit;
+DWORD askedSamples;
+
+BE_ERR __cdecl oddInit(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, PHBE_STREAM stream) {
+    BE_ERR result = fakeInit(config, samples, bufferSize, stream);
+    *samples = askedSamples;
+    return result;
+}
+
+bool shortCount;
+int diskWrites;
+
+// A disk that fills up after the first write: half of the next one goes in.
+BOOL WINAPI fullDisk(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED) {
+    BOOL done = WriteFile(file, bytes, diskWrites++ ? count / 2 : count, written, nullptr);
+    SetLastError(ERROR_DISK_FULL);
+    return done && (diskWrites == 1 || shortCount);
+}
+
+// Moves the job's own handle on the file to its end, as if the file had been
+// cut short while it was read.
+void cutShort(const BY_HANDLE_FILE_INFORMATION& file) {
+    for (UINT_PTR handle = 4; handle < 0x10000; handle += 4) {
+        BY_HANDLE_FILE_INFORMATION found;
+        if (GetFileType((HANDLE)handle) == FILE_TYPE_DISK && GetFileInformationByHandle((HANDLE)handle, &found) &&
+            found.nFileIndexLow == file.nFileIndexLow && found.nFileIndexHigh == file.nFileIndexHigh) {
+            SetFilePointer((HANDLE)handle, 0, nullptr, FILE_END);
+        }
+    }
+}
+
+// What fails a started entry is reported and keeps the earlier MP3, leaving no partial file; an
+// opened stream is always closed. The VBR header goes by name into the closed temporary file
+// (the fake opens it unshared) before that takes the output's place; CBR never asks for it.
+TEST_F(WaveJob, WhatFailsAStartedEntryKeepsTheEarlierFile) {
+    struct Case {
+        std::string failAt;
+        int64_t samples;  // per chunk as the library says; -1 for its own
+        int vbr;
+        const char* outcome;  // the failure, or the end of the new MP3
+        size_t encodes, closes;
+    } const cases[] = {
+        {"init", -1, 0, "l'encodeur refuse ces réglages (erreur 2)", 0, 0},
+        {"encode:3", -1, 0, "erreur de l'encodeur (erreur 1)", 3, 1},
+        {"deinit", -1, 0, "erreur de l'encodeur (erreur 1)", 5, 1},
+        {"vbrheader", -1, 1, "erreur de l'encodeur (erreur 1)", 5, 1},
+        {"", 0, 0, "erreur de l'encodeur", 0, 1},
+        {"", 100000, 0, "erreur de l'encodeur", 0, 1},
+        {"disk full", -1, 0, "erreur d'écriture ou disque plein", 2, 1},
+        {"short write", -1, 0, "erreur d'écriture ou disque plein", 2, 1},
+        {"short read", -1, 0, "erreur de lecture du fichier à l'octet 9260", 2, 1},  // 44 + 2 chunks
+        {"", -1, 0, "END", 5, 1},
+        {"", -1, 1, "VBR", 5, 1},
+    };
+    std::string source = addWav("song.wav", 5 * chunkBytes);
+    BY_HANDLE_FILE_INFORMATION file;
+    HANDLE opened = openForReading(source);
+    ASSERT_TRUE(GetFileInformationByHandle(opened, &file));
+    CloseHandle(opened);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.failAt + " " + std::to_string(k.samples) + " " + std::to_string(k.vbr));
+        fakeEncoder::install(c);
+        fakeEncoder::failAt(k.failAt.c_str());
+        fakeEncoder::beforeChunk = [&] {
+            if (k.failAt == "short read" && calls("encode") == 1) {
+                cutShort(file);
+            }
+        };
+        fakeInit = c.beInitStream;
+        askedSamples = (DWORD)k.samples;
+        c.beInitStream = k.samples >= 0 ? oddInit : fakeInit;
+        shortCount = k.failAt == "short write";
+        diskWrites = 0;
+        writeOutput = shortCount || k.failAt == "disk full" ? fullDisk : WriteFile;
+        c.setVbrEnabled(k.vbr);
+        writeFileContents(mp3("song.mp3"), "the earlier song");
+        ASSERT_TRUE(run());
+        std::string content = fileContents(mp3("song.mp3"));
+        if (strlen(k.outcome) == 3) {
+            EXPECT_EQ(content.substr(content.size() - 3), k.outcome);
+        } else {
+            EXPECT_EQ(failures(), Strings({source + " : " + k.outcome}));
+            EXPECT_EQ(content, "the earlier song");
+        }
+        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
+        EXPECT_EQ(calls("encode"), k.encodes);
+        EXPECT_EQ(calls("close"), k.closes);
+        EXPECT_EQ(fakeEncoder::calls().back().path, k.vbr ? folder.file("song.~cb") : "");
+    }
+}
+
+// A cancel during the third of five keeps the first two MP3s and the earlier third; the stream
+// is still flushed and closed, and a start before the worker's end message is refused.
+TEST_F(WaveJob, ACancelKeepsTheEntriesDoneAndTheEarlierFile) {
+    for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"}) {
+        addWav(name, 20 * chunkBytes);
+    }
+    writeFileContents(mp3("3.mp3"), "earlier third");
+    int restarted = -1;
+    h.onEvent = [&](const ControlEvent& e) {
+        if (restarted < 0 && isStep(e) && calls("init") == 3) {
+            c.setJobRunning(0);
+            restarted = h.start(c);
+        }
+    };
+    ASSERT_TRUE(run());
+    EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
+    EXPECT_EQ(restarted, 0);
+    EXPECT_TRUE(fileExists(mp3("1.mp3")) && fileExists(mp3("2.mp3")));
+    EXPECT_EQ(fileContents(mp3("3.mp3")), "earlier third");
+    EXPECT_FALSE(fileExists(mp3("4.mp3")) || fileExists(mp3("5.mp3")));
+    EXPECT_EQ(h.of(TotalLabel, WM_SETTEXT).size(), 3u);
+    EXPECT_EQ(calls("init"), 3u);
+    EXPECT_EQ(calls("deinit"), 3u);
+    EXPECT_EQ(calls("close"), 3u);
+}
+
+// Tracks go whole to the encoder, as they are or averaged to mono, named by their position on
+// the disc. Reading fills the first fifth of a track's share of the bars, encoding the rest.
+TEST_F(CdJob, TracksReachTheEncoderAndFillTheBarsInTwoPhases) {
+    simInsertDisc('D', simDisc(1, {60, 30, 100, 30, 30, 30, 30, 30, 30, 30, 30, 55}));
+    ASSERT_TRUE(runTracks({2, 11}));
+    EXPECT_EQ(fileContents(mp3("Piste3.mp3")), mp3Of(simTrackAudio(drive->disc, 2), 2, 16, false));
+    EXPECT_EQ(fileContents(mp3("Piste12.mp3")), mp3Of(simTrackAudio(drive->disc, 11), 2, 16, false));
+    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
+    std::vector<DWORD> ranges;
+    std::vector<WPARAM> starts;
+    WPARAM overall = 0;
+    for (const ControlEvent& e : h.events) {
+        overall = e.control == TotalBar ? e.wParam : overall;
+        if (e.message == PBM_SETRANGE32) {
+            ranges.push_back((DWORD)e.lParam);
+            starts.push_back(overall);
+        }
+    }
+    EXPECT_EQ(ranges, std::vector<DWORD>({125 * 2352, 125 * 2352, 55 * 2940, 55 * 2940}));
+    EXPECT_EQ(starts, std::vector<WPARAM>({0, 102, 512, 614}));
+    EXPECT_EQ(overall, 1024u);
+    c.setChannelModeIndex(4);
+    ASSERT_TRUE(runTracks({0}));
+    EXPECT_EQ(fileContents(mp3("Piste1.mp3")), mp3Of(simTrackAudio(drive->disc, 0), 2, 16, true));
+}
+
+// A track that fails is reported with its reason and leaves its old MP3; the
+// others go on.
+TEST_F(CdJob, TracksThatFailAreReportedAndTheOthersGoOn) {
+    SimDisc disc = simDisc(1, {80, 90, 40, 200, 60});
+    disc.entries[0].data = true;
+    simInsertDisc('D', disc);
+    drive->refusesDataTracks = true;
+    drive->failReadAt = 80 + 60;
+    simSetMemoryLimit(100 * 2352);
+    fakeEncoder::failAt("encode:2");
+    writeFileContents(mp3("Piste2.mp3"), "old");
+    ASSERT_TRUE(runTracks({0, 1, 7, 3, 2}));
+    EXPECT_EQ(failures(), Strings({"Piste1.mp3 : erreur de lecture", "Piste2.mp3 : erreur de lecture au secteur 134",
+                                   "Piste8.mp3 : cette piste n'est pas sur le disque présent",
+                                   "Piste4.mp3 : mémoire insuffisante", "Piste3.mp3 : erreur de l'encodeur (erreur 1)"}));
+    EXPECT_EQ(fileContents(mp3("Piste2.mp3")), "old");
+    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")) || fileExists(mp3("Piste3.mp3")));
+}
+
+// A library that lacks an entry point the jobs call is no encoder, nor is a
+// missing one; without it no job starts, and the user is told why.
+TEST(EncoderLibrary, WithoutEveryEntryPointThereIsNoEncoderAndNoJob) {
+    Converter c;
+    c.encoderLibrary = LoadLibraryA(CALBRUNE_BUILD_DIR "\\noclose\\lame_enc.dll");
+    ASSERT_NE(c.encoderLibrary, nullptr);
+    EXPECT_EQ(c.loadEncoder(), 0);
+    EXPECT_EQ(c.encoderLibrary, nullptr);
+    // No lame_enc.dll lies beside the test program.
+    EXPECT_EQ(c.loadEncoder(), 0);
+    JobHarness h;
+    EXPECT_EQ(h.start(c), 0);
+    EXPECT_EQ(h.questions, Strings({" L'encodage necessite la librairie \"lame_enc.dll\" ."}));
+}
+
+}  // namespace
