@@ -2,17 +2,11 @@
 // afresh at each run with sox and ffmpeg or edited by hand, then converted in
 // one job of the 64-bit program under Wine: each file becomes an MP3 of its
 // audio, or is refused with the reason the table gives.
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <set>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -94,10 +88,6 @@ const Recipe corpus[] = {
     {"ffmpeg-5.1.wav", 0, "ff -ac 6 $OUT", nullptr, channels, 0},
     {"0-channels.wav", 1, nullptr, [](std::string& b) { set16(b, 22, 0); }, channels, 0},
     {"sox-a-law.wav", 0, "sox $IN -e a-law $OUT", nullptr, notPcm, 0},
-    {"ffmpeg-mu-law.wav", 0, "ff -c:a pcm_mulaw $OUT", nullptr, notPcm, 0},
-    {"sox-ima-adpcm.wav", 0, "sox $IN -e ima-adpcm $OUT", nullptr, notPcm, 0},
-    {"sox-ms-adpcm.wav", 1, "sox $IN -e ms-adpcm $OUT", nullptr, notPcm, 0},
-    {"sox-gsm.wav", 2, "sox $IN -e gsm-full-rate $OUT", nullptr, notPcm, 0},
     {"extensible-unknown-subformat.wav", 0, "sox $IN -b 24 $OUT", [](std::string& b) { b[50] ^= 0x55; },
      notPcm, 0},
     {"s12.wav", 0, nullptr, [](std::string& b) { set16(b, 34, 12); }, sampleSize, 0},
@@ -107,7 +97,6 @@ const Recipe corpus[] = {
     {"rate-192001.wav", 1, nullptr, [](std::string& b) { set32(b, 24, 192001); }, rate, 0},
     {"ffmpeg-rf64.wav", 0, "ff -rf64 always $OUT", nullptr, notWav, 0},
     {"sox-rifx-big-endian.wav", 0, "sox $IN -B $OUT", nullptr, notWav, 0},
-    {"sox-aiff.wav", 0, "sox $IN -t aiff $OUT", nullptr, notWav, 0},
     {"no-fmt.wav", 0, nullptr, [](std::string& b) { b.erase(12, 24); }, noFormat, 0},
     {"no-data.wav", 0, "head -c 36 $IN >$OUT && printf 'LIST\\4\\0\\0\\0INFO' >>$OUT", nullptr, noData, 0},
     {"odd-chunk-without-pad.wav", 0, nullptr, [](std::string& b) { b.insert(36, "JUNK\3\0\0\0abc", 11); },
@@ -116,10 +105,8 @@ const Recipe corpus[] = {
     {"cut-0.wav", 0, "cut 0", nullptr, notWav, 0},
     {"cut-11.wav", 0, "cut 11", nullptr, notWav, 0},
     {"cut-12.wav", 0, "cut 12", nullptr, noFormat, 0},
-    {"cut-30.wav", 0, "cut 30", nullptr, noFormat, 0},
     {"cut-59.wav", 0, "cut 59", nullptr, noFormat, 0},
     {"cut-60.wav", 0, "cut 60", nullptr, noData, 0},
-    {"cut-90.wav", 0, "cut 90", nullptr, noData, 0},
     {"cut-101.wav", 0, "cut 101", nullptr, noData, 0},
     {"cut-102.wav", 0, "cut 102", nullptr, nullptr, 0},
     {"cut-54106.wav", 0, "cut 54106", nullptr, nullptr, 9000},
@@ -130,9 +117,8 @@ std::string mp3Name(const char* name) { return std::string(name, strlen(name) - 
 TEST(WavCorpus, EachFileBecomesAnMp3OfItsAudioOrIsRefusedWithItsReason) {
     char pattern[] = "/tmp/calbrune-corpus-XXXXXX";
     ASSERT_TRUE(mkdtemp(pattern));
-    std::string folder = pattern, output = folder + "/mp3", scratch = folder + "/decode";
+    std::string folder = pattern, output = folder + "/mp3";
     mkdir(output.c_str(), 0700);
-    mkdir(scratch.c_str(), 0700);
     std::vector<Audio> audio = sources();
     std::string script = "cd '" + folder + "' || exit 1\n"
                          "ff() { ffmpeg -nostdin -v error -y -i $IN \"$@\"; }\n"
@@ -141,8 +127,9 @@ TEST(WavCorpus, EachFileBecomesAnMp3OfItsAudioOrIsRefusedWithItsReason) {
         writeWav(folder + "/source" + std::to_string(i) + ".wav", audio[i]);
     }
     // One job for the whole corpus; a hang ends at the timeout with no report.
-    std::string command = std::string("timeout -k 5 60 ") + WINE_RUN + " '" + CALBRUNE_WIN64_DIR +
-                          "/calbrune_wavejob.exe' '" + windowsPath(output) + "'";
+    // Its reasons come in Windows-1252, its lines end with CR LF.
+    std::string command = "timeout -k 5 60 " WINE_RUN " '" CALBRUNE_WIN64_DIR "/calbrune_wavejob.exe' '" +
+                          windowsPath(output) + "'";
     std::set<std::string> mp3s, written;
     for (const Recipe& r : corpus) {
         script += "IN=source" + std::to_string(r.source) + ".wav OUT=" + r.name + "; " +
@@ -155,31 +142,19 @@ TEST(WavCorpus, EachFileBecomesAnMp3OfItsAudioOrIsRefusedWithItsReason) {
     std::ofstream(folder + "/make.sh") << script;
     ASSERT_EQ(0, system(("sh '" + folder + "/make.sh'").c_str()));
     for (const Recipe& r : corpus) {
-        std::string path = folder + "/" + r.name;
-        ASSERT_EQ(0, access(path.c_str(), R_OK)) << r.name;
+        std::string bytes = readFile(folder + "/" + r.name);
+        ASSERT_FALSE(r.command && bytes.empty() && r.frames) << r.name;
         if (r.edit) {
-            std::string bytes = readFile(path);
             r.edit(bytes);
-            std::ofstream(path, std::ios::binary) << bytes;
+            std::ofstream(folder + "/" + r.name, std::ios::binary) << bytes;
         }
     }
-
-    // Its reasons come in Windows-1252, its lines end with CR LF.
-    command += " 2>" + folder + "/wine.err | iconv -f CP1252 -t UTF-8 | tr -d '\\r'";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_TRUE(pipe);
-    std::string report;
-    char buffer[1024];
-    while (fgets(buffer, sizeof buffer, pipe)) {
-        report += buffer;
-    }
-    pclose(pipe);
-
+    system((command + " 2>/dev/null | iconv -f CP1252 -t UTF-8 | tr -d '\\r' >'" + folder + "/report'").c_str());
+    std::string report = readFile(folder + "/report");
     for (const auto& entry : std::filesystem::directory_iterator(output)) {
         written.insert(entry.path().filename().string());
     }
-    EXPECT_NE(report.find("converted " + std::to_string(mp3s.size()) + "\n"), std::string::npos)
-        << report << readFile(folder + "/wine.err");
+    EXPECT_NE(report.find("converted " + std::to_string(mp3s.size()) + "\n"), std::string::npos) << report;
     // An MP3 for each file that converts and nothing else: no temporary file.
     EXPECT_EQ(written, mp3s);
 
@@ -188,20 +163,15 @@ TEST(WavCorpus, EachFileBecomesAnMp3OfItsAudioOrIsRefusedWithItsReason) {
         std::string failed = "failed " + windowsPath(folder + "/" + r.name) + " : ";
         size_t at = report.find(failed);
         std::string line = at == std::string::npos ? "" : report.substr(at, report.find('\n', at) - at);
-        if (r.reason) {
-            EXPECT_EQ(line, failed + r.reason);
-            continue;
-        }
-        EXPECT_EQ(line, "");
+        EXPECT_EQ(line, r.reason ? failed + r.reason : "");
         Audio input = audio[r.source];
         input.samples.resize(std::min(r.frames, input.frames()) * input.channels);
-        remove((scratch + "/decoded.wav").c_str());
-        Audio decoded = decodeMp3(readFile(output + "/" + mp3Name(r.name)), scratch);
-        if (input.samples.empty()) {
+        Audio decoded = decodeMp3(readFile(output + "/" + mp3Name(r.name)), folder);
+        if (r.reason || input.samples.empty()) {
             EXPECT_EQ(decoded.frames(), 0u);
-            continue;
+        } else {
+            expectDecodedClose(input, decoded, 0, 0.9);
         }
-        expectSameLevel(input, decoded, expectDecodedClose(input, decoded, 0, 0.9));
     }
     system(("rm -rf '" + folder + "'").c_str());
 }

@@ -1,17 +1,16 @@
-// Runs a conversion job with the lame_enc.dll found beside this program,
-// into an output folder, and prints what a benchmark or an end-to-end test
-// needs: the report, the job's time, the progress messages sent and what one
-// pair of them costs here, and the peak memory.
+// Runs a conversion job with the lame_enc.dll found beside this program, into
+// an output folder, and prints what a benchmark or an end-to-end test needs:
+// the report, the job's time, the progress pairs sent and what one pair costs
+// here, and the peak memory.
 //
-//   calbrune_wavejob [--visible] [--cancel-after-steps K | --cancel-at-entry E]
-//                    [--delete-at-entry E FILE] [--lock-at-entry E FILE]
-//                    OUTPUT_FOLDER FILE.wav...
-//   calbrune_cdjob [--visible] OUTPUT_FOLDER DRIVE_LETTER TRACK...
-// The second is built with the simulated CD machine, set up from the
-// CALBRUNE_SIMCD variable; tracks are numbered from 1. A cancel is made as
-// the finish page makes it, by lowering the running flag: after K pairs of
-// progress messages, or when entry E (from 1) starts. When entry E starts,
-// FILE can also be deleted, or opened with no sharing and held to the end.
+//   calbrune_wavejob [--visible] [--vbr METHOD] [--cancel-after-steps K | --cancel-at-entry E]
+//                    [--delete-at-entry E FILE] [--lock-at-entry E FILE] OUTPUT_FOLDER FILE.wav...
+//   calbrune_cdjob [options] OUTPUT_FOLDER DRIVE_LETTER TRACK...
+// The second reads the simulated CD machine set up from CALBRUNE_SIMCD;
+// tracks are numbered from 1. A cancel lowers the running flag as the finish
+// page does: after K progress pairs, or when entry E (from 1) starts. When
+// entry E starts, FILE can also be deleted, or opened with no sharing and
+// held to the end. METHOD is a row of the VBR method table.
 #include <windows.h>
 #include <commctrl.h>
 #include <psapi.h>
@@ -25,98 +24,56 @@
 
 namespace {
 
-struct PairCost {
-    HWND fileBar;
-    HWND totalBar;
-    int pairs;
-    double seconds;
-};
+const int costPairs = 200;
 
-// One pair as the worker sends it: from another thread, to bars that move.
-DWORD WINAPI sendPairs(LPVOID parameter) {
-    PairCost* cost = (PairCost*)parameter;
-    LARGE_INTEGER start, end, frequency;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    for (int i = 0; i < cost->pairs; i++) {
-        SendMessageA(cost->fileBar, PBM_SETPOS, (WPARAM)(i * 37 % 1000), 0);
-        SendMessageA(cost->totalBar, PBM_SETPOS, (WPARAM)(i * 53 % 1024), 0);
+// Pairs as the worker sends them: from another thread, to bars that move.
+DWORD WINAPI sendPairs(LPVOID bars) {
+    for (int i = 0; i < costPairs; i++) {
+        SendMessageA(((HWND*)bars)[0], PBM_SETPOS, (WPARAM)(i * 37 % 1000), 0);
+        SendMessageA(((HWND*)bars)[1], PBM_SETPOS, (WPARAM)(i * 53 % 1024), 0);
     }
-    QueryPerformanceCounter(&end);
-    cost->seconds = (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart;
     return 0;
 }
 
-double measurePairCost(JobHarness& h) {
-    PairCost cost = {h.control(FileBar), h.control(TotalBar), 200, 0};
-    SendMessageA(cost.fileBar, PBM_SETRANGE32, 0, 1000);
-    HANDLE thread = CreateThread(nullptr, 0, sendPairs, &cost, 0, nullptr);
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            DispatchMessageA(&msg);
-        }
-    }
-    CloseHandle(thread);
-    return cost.seconds / cost.pairs;
+double now() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return (double)count.QuadPart / (double)frequency.QuadPart;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    int first = 1;
     bool visible = false;
-    if (argc > 1 && strcmp(argv[1], "--visible") == 0) {
-        visible = true;
-        first++;
-    }
-    // "--vbr METHOD": variable bitrate with that row of the method table.
-    int vbrMethod = -1;
-    if (argc - first > 1 && strcmp(argv[first], "--vbr") == 0) {
-        vbrMethod = atoi(argv[first + 1]);
-        first += 2;
-    }
-    long cancelSteps = 0, cancelEntry = 0;
-    if (argc - first > 1 && strcmp(argv[first], "--cancel-after-steps") == 0) {
-        cancelSteps = atol(argv[first + 1]);
-        first += 2;
-    } else if (argc - first > 1 && strcmp(argv[first], "--cancel-at-entry") == 0) {
-        cancelEntry = atol(argv[first + 1]);
-        first += 2;
-    }
-    long deleteEntry = 0, lockEntry = 0;
-    const char* deletePath = nullptr;
-    const char* lockPath = nullptr;
-    while (argc - first > 2 && (strcmp(argv[first], "--delete-at-entry") == 0 ||
-                                strcmp(argv[first], "--lock-at-entry") == 0)) {
-        if (argv[first][2] == 'd') {
-            deleteEntry = atol(argv[first + 1]);
-            deletePath = argv[first + 2];
-        } else {
-            lockEntry = atol(argv[first + 1]);
-            lockPath = argv[first + 2];
+    long vbrMethod = -1, cancelSteps = 0, cancelEntry = 0, deleteEntry = 0, lockEntry = 0;
+    const char *deletePath = nullptr, *lockPath = nullptr;
+    int first = 1;
+    for (; first < argc && strncmp(argv[first], "--", 2) == 0; first++) {
+        const char* o = argv[first];
+        long* number = !strcmp(o, "--vbr") ? &vbrMethod : !strcmp(o, "--cancel-after-steps") ? &cancelSteps
+                     : !strcmp(o, "--cancel-at-entry") ? &cancelEntry : !strcmp(o, "--delete-at-entry") ? &deleteEntry
+                     : !strcmp(o, "--lock-at-entry") ? &lockEntry : nullptr;
+        visible = visible || !strcmp(o, "--visible");
+        if (number && first + 1 < argc) {
+            *number = atol(argv[++first]);
         }
-        first += 3;
+        if ((number == &deleteEntry || number == &lockEntry) && first + 1 < argc) {
+            (number == &deleteEntry ? deletePath : lockPath) = argv[++first];
+        }
     }
-    HANDLE lock = INVALID_HANDLE_VALUE;
 #ifdef CALBRUNE_CD_JOB
-    if (argc - first < 3) {
-        fprintf(stderr, "usage: calbrune_cdjob [--visible] OUTPUT_FOLDER DRIVE_LETTER TRACK...\n");
-        return 2;
-    }
+    const int least = 3;  // the folder, the drive and a track
 #else
-    if (argc - first < 2) {
-        fprintf(stderr, "usage: calbrune_wavejob [--visible] OUTPUT_FOLDER FILE.wav...\n");
-        return 2;
-    }
+    const int least = 2;
 #endif
-    if (!converter.loadEncoder()) {
-        fprintf(stderr, "lame_enc.dll cannot be loaded\n");
+    if (argc - first < least || !converter.loadEncoder()) {
+        fprintf(stderr, argc - first < least ? "usage: see the top of JobDriver.cpp\n" : "lame_enc.dll cannot be loaded\n");
         return 2;
     }
     if (vbrMethod >= 0) {
         converter.setVbrEnabled(1);
-        converter.setVbrMethodIndex(vbrMethod);
+        converter.setVbrMethodIndex((int)vbrMethod);
     }
     converter.setSaveBesideSource(0);
     converter.setReplaceWithoutAsking(1);
@@ -138,55 +95,62 @@ int main(int argc, char** argv) {
 
     JobHarness h;
     long steps = 0, entries = 0;
-    if (cancelSteps > 0 || cancelEntry > 0 || deleteEntry > 0 || lockEntry > 0) {
-        h.onEvent = [&](const ControlEvent& e) {
-            bool cancel = false;
-            if (e.control == TotalBar && e.message == PBM_SETPOS) {
-                cancel = ++steps == cancelSteps;
-            } else if (e.control == TotalLabel && e.message == WM_SETTEXT) {
-                cancel = ++entries == cancelEntry;
-                if (entries == deleteEntry) {
-                    printf("deleted %d\n", DeleteFileA(deletePath) ? 1 : 0);
-                }
-                if (entries == lockEntry) {
-                    lock = CreateFileA(lockPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-                    printf("locked %d\n", lock != INVALID_HANDLE_VALUE ? 1 : 0);
-                }
+    HANDLE lock = INVALID_HANDLE_VALUE;
+    h.onEvent = [&](const ControlEvent& e) {
+        bool cancel = false;
+        if (e.control == TotalBar && e.message == PBM_SETPOS) {
+            cancel = ++steps == cancelSteps;
+        } else if (e.control == TotalLabel && e.message == WM_SETTEXT) {
+            cancel = ++entries == cancelEntry;
+            if (entries == deleteEntry) {
+                printf("deleted %d\n", DeleteFileA(deletePath) ? 1 : 0);
             }
-            if (cancel) {
-                printf("cancel_requested\n");
-                converter.setJobRunning(0);
+            if (entries == lockEntry) {
+                lock = CreateFileA(lockPath, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+                printf("locked %d\n", lock != INVALID_HANDLE_VALUE ? 1 : 0);
             }
-        };
-    }
+        }
+        if (cancel) {
+            printf("cancel_requested\n");
+            converter.setJobRunning(0);
+        }
+    };
     if (visible) {
         ShowWindow(h.owner(), SW_SHOW);
     }
-    LARGE_INTEGER start, end, frequency;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
+    double start = now();
     if (!h.start(converter) || !h.waitForEnd(converter, 3600 * 1000)) {
         fprintf(stderr, "the job did not run to its end\n");
         return 2;
     }
-    QueryPerformanceCounter(&end);
+    double seconds = now() - start;
 
     const JobReport& report = lastJobReport();
-    printf("end %u\n", (unsigned)h.endParam);
-    printf("converted %u\n", report.convertedCount());
+    printf("end %u\nconverted %u\n", (unsigned)h.endParam, report.convertedCount());
     for (const FailedEntry* e = report.first(); e; e = e->next) {
         char line[MAX_PATH + 200];
         describeFailure(e, line, sizeof(line));
         printf("failed %s\n", line);
     }
-    printf("seconds %.4f\n", (double)(end.QuadPart - start.QuadPart) / (double)frequency.QuadPart);
-    printf("progress_pairs %u\n", (unsigned)h.of(TotalBar, PBM_SETPOS).size());
-    printf("pair_seconds %.7f\n", measurePairCost(h));
+    printf("seconds %.4f\nprogress_pairs %u\n", seconds, (unsigned)h.of(TotalBar, PBM_SETPOS).size());
+
+    HWND bars[] = {h.control(FileBar), h.control(TotalBar)};
+    SendMessageA(bars[0], PBM_SETRANGE32, 0, 1000);
+    start = now();
+    HANDLE thread = CreateThread(nullptr, 0, sendPairs, bars, 0, nullptr);
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+    }
+    CloseHandle(thread);
+    printf("pair_seconds %.7f\n", (now() - start) / costPairs);
     PROCESS_MEMORY_COUNTERS memory = {};
     memory.cb = sizeof(memory);
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
-    printf("peak_working_set %llu\n", (unsigned long long)memory.PeakWorkingSetSize);
-    printf("peak_pagefile %llu\n", (unsigned long long)memory.PeakPagefileUsage);
+    printf("peak_working_set %llu\npeak_pagefile %llu\n", (unsigned long long)memory.PeakWorkingSetSize,
+           (unsigned long long)memory.PeakPagefileUsage);
     converter.unloadEncoder();
     if (lock != INVALID_HANDLE_VALUE) {
         CloseHandle(lock);
