@@ -248,7 +248,7 @@ TEST_F(WaveJob, WhatFailsAStartedEntryKeepsTheEarlierFile) {
     };
     std::string source = addWav("song.wav", 5 * chunkBytes);
     BY_HANDLE_FILE_INFORMATION file;
-    HANDLE opened = openForReading(source);
+    HANDLE opened = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_TRUE(GetFileInformationByHandle(opened, &file));
     CloseHandle(opened);
     for (const Case& k : cases) {
@@ -338,10 +338,8 @@ TEST_F(CdJob, TracksReachTheEncoderAndFillTheBarsInTwoPhases) {
 // A track that fails is reported with its reason and leaves its old MP3; the
 // others go on.
 TEST_F(CdJob, TracksThatFailAreReportedAndTheOthersGoOn) {
-    SimDisc disc = simDisc(1, {80, 90, 40, 200, 60});
-    disc.entries[0].data = true;
-    simInsertDisc('D', disc);
-    drive->refusesDataTracks = true;
+    simInsertDisc('D', simDisc(1, {80, 90, 40, 200, 60}));
+    drive->shortReadAt = 0;
     drive->failReadAt = 80 + 60;
     simSetMemoryLimit(100 * 2352);
     fakeEncoder::failAt("encode:2");
