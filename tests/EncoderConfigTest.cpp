@@ -66,18 +66,3 @@ TEST(EncoderConfig, VariableBitrateAndHeaderBits) {
     EXPECT_EQ(Fields({b.nVbrMethod, b.nVBRQuality, b.dwVbrAbr_bps, b.bWriteVBRHeader}),
               Fields({2, 7, 0, 0}));
 }
-
-// This program exports three of the four entry points that the jobs need.
-extern "C" __declspec(dllexport) void beInitStream() {}
-extern "C" __declspec(dllexport) void beEncodeChunk() {}
-extern "C" __declspec(dllexport) void beDeinitStream() {}
-
-TEST(EncoderConfig, ALibraryWithoutBeCloseStreamIsNoEncoder) {
-    Converter c;
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    c.encoderLibrary = LoadLibraryA(path);
-    ASSERT_NE(c.encoderLibrary, nullptr);
-    EXPECT_EQ(c.loadEncoder(), 0);
-    EXPECT_EQ(c.beInitStream, nullptr);
-}
