@@ -84,4 +84,5 @@ endif()
 # Goes through the wizard of calbrune.exe or calbrune_simcd.exe from another
 # process, as a user would: the wizard's end-to-end tests and the demo run it.
 add_executable(calbrune_drive tests/tools/WizardDriver.cpp)
+target_include_directories(calbrune_drive PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(calbrune_drive PRIVATE user32 gdi32)

@@ -1,62 +1,140 @@
-// Runs the real wizard on a thread of its own, as the program runs it, and
-// drives it from the test's thread the way a user would: buttons, clicks,
-// the common dialogs and the message boxes.
+// Driving the wizard as a user does. The helpers of `wizard` work on its
+// windows from the test program and from another process alike
+// (calbrune_drive uses them alone); WizardRun runs the real wizard on a
+// thread of the test program.
 #pragma once
 
 #include <windows.h>
+#include <prsht.h>
+#include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "core/Converter.h"
+namespace wizard {
+
+const int backButton = 0x3023, nextButton = 0x3024, finishButton = 0x3025, messageText = 0xFFFF;
+
+// Asks `ready` every 10 ms until it gives something, `over` says so or `ms`
+// pass; its last answer.
+template <typename F>
+auto poll(F ready, DWORD ms, bool (*over)() = nullptr) {
+    for (DWORD waited = 0;; waited += 10) {
+        bool ending = over && over();  // first, so that `ready` sees the last state
+        auto result = ready();
+        if (result || ending || waited >= ms) {
+            return result;
+        }
+        Sleep(10);
+    }
+}
+
+// Bounded in time: a hung wizard fails the run instead of holding it up.
+inline LRESULT ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &result);
+    return (LRESULT)result;
+}
+
+inline std::string textOf(HWND window) {
+    std::string text(8192, '\0');
+    text.resize(ask(window, WM_GETTEXT, text.size(), (LPARAM)&text[0]));
+    return text;
+}
+
+// A visible dialog of `process` owned by `owner` (the sheet has none),
+// holding `control` unless that is 0.
+inline HWND findDialog(DWORD process, HWND owner, int control = 0) {
+    for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
+        DWORD of = 0;
+        GetWindowThreadProcessId(window, &of);
+        if (of == process && IsWindowVisible(window) && GetWindow(window, GW_OWNER) == owner &&
+            (!control || GetDlgItem(window, control))) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+inline HWND currentPage(HWND sheet) { return (HWND)ask(sheet, PSM_GETCURRENTPAGEHWND); }
+// Counted from 0 in the sheet's order.
+inline int pageIndex(HWND sheet) { return (int)ask(sheet, PSM_HWNDTOINDEX, (WPARAM)currentPage(sheet)); }
+
+// The text of a message box, once `button` has closed it.
+inline std::string answer(HWND box, int button) {
+    std::string said = textOf(GetDlgItem(box, messageText));
+    PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
+    poll([&] { return !IsWindow(box); }, 5000);
+    return said;
+}
+
+// As a user fills it: a folder first (the dialog moves there and stays),
+// then the quoted names.
+inline void fillOpenDialog(HWND dialog, const std::vector<std::string>& entries) {
+    for (const std::string& entry : entries) {
+        ask(GetDlgItem(dialog, 0x47C), WM_SETTEXT, 0, (LPARAM)entry.c_str());
+        ask(GetDlgItem(dialog, IDOK), BM_CLICK);
+    }
+}
+
+// The folder browser takes the path as a string of its own process.
+inline void browseTo(HANDLE process, HWND browser, const std::string& folder) {
+    void* path = VirtualAllocEx(process, nullptr, folder.size() + 1, MEM_COMMIT, PAGE_READWRITE);
+    WriteProcessMemory(process, path, folder.c_str(), folder.size() + 1, nullptr);
+    ask(browser, BFFM_SETSELECTIONA, TRUE, (LPARAM)path);
+    VirtualFreeEx(process, path, 0, MEM_RELEASE);
+}
+
+// The tracks (from 0) of a list of the CD page; those of `select` selected
+// as clicks select them.
+inline std::vector<int> tracksIn(HWND list, const std::vector<int>& select = {}) {
+    std::vector<int> tracks;
+    for (int i = 0; i < (int)ask(list, LB_GETCOUNT); i++) {
+        tracks.push_back((int)ask(list, LB_GETITEMDATA, i));
+        if (std::count(select.begin(), select.end(), tracks.back())) {
+            ask(list, LB_SETSEL, TRUE, i);
+        }
+    }
+    if (!select.empty()) {
+        PostMessageA(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE), (LPARAM)list);
+    }
+    return tracks;
+}
+
+}  // namespace wizard
+
+class Converter;
 
 class WizardRun {
 public:
     explicit WizardRun(Converter& c);
     // Quits through Cancel and Yes when the wizard is still open.
     ~WizardRun();
-    WizardRun(const WizardRun&) = delete;
-    WizardRun& operator=(const WizardRun&) = delete;
-
-    HWND sheet() const { return sheet_; }
-    // Waits (bounded) for the wizard to end by itself.
-    bool ended(DWORD timeoutMs = 10000);
-
+    bool ended(DWORD ms = 10000) { return WaitForSingleObject(thread, ms) == WAIT_OBJECT_0; }
     // Dialog ID of the page shown.
     int page();
-    HWND control(int id);
-    HWND button(int sheetButtonId) { return GetDlgItem(sheet_, sheetButtonId); }
-    std::string text(HWND window);
-    std::string text(int id) { return text(control(id)); }
-
+    HWND control(int id) { return GetDlgItem(wizard::currentPage(sheet), id); }
+    HWND button(int id) { return GetDlgItem(sheet, id); }
+    std::string text(int id) { return wizard::textOf(id >= wizard::backButton ? button(id) : control(id)); }
+    bool enabled(int id) { return IsWindowEnabled(id >= wizard::backButton ? button(id) : control(id)); }
+    bool shown(int id) { return IsWindowVisible(button(id)); }
     // Every message posted so far, and what handling them posted, handled.
     void settle();
-    void post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    // PSBTN_BACK, PSBTN_NEXT, PSBTN_FINISH...
-    void press(int sheetButton);
-    void click(int id);
-    // As a user's action on the page: the control's notification to its page.
-    void notify(int id, int code);
+    void post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    // PSBTN_BACK, PSBTN_NEXT, PSBTN_FINISH, or a control of the page to click.
+    void press(int what) { what < 1000 ? post(sheet, PSM_PRESSBUTTON, what) : post(control(what), BM_CLICK); }
+    // A control's notification to its page, as a user's action sends it.
+    void notify(int id, int code) { post(wizard::currentPage(sheet), WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)control(id)); }
     void show(int pageId);
+    // The text of the next message box, after pressing `button`; "" when none came.
+    std::string answerBox(int button, DWORD ms = 5000);
+    bool noBox() { return settle(), !wizard::findDialog(GetCurrentProcessId(), sheet, wizard::messageText); }
+    // The dialog over the page: file chooser, folder browser.
+    HWND dialog() { return wizard::poll([&] { return wizard::findDialog(GetCurrentProcessId(), sheet); }, 5000); }
 
-    // The next message box of the process (not the sheet): its text, and
-    // `button` pressed; "" when none came.
-    std::string answerBox(int button, DWORD timeoutMs = 5000);
-    // True when no message box is open.
-    bool noBox();
-    // A dialog of the process with this caption, or holding `childId`.
-    HWND waitDialog(const char* caption, int childId, DWORD timeoutMs = 5000);
+    HWND sheet;
 
 private:
-    static DWORD WINAPI wizardThread(LPVOID parameter);
-    static LRESULT CALLBACK syncProc(HWND, UINT, WPARAM, LPARAM);
-
-    Converter& c;
     HANDLE thread;
-    DWORD threadId;
-    HWND sheet_;
 };
-
-// The tooltip texts of a page, by control ID; a tooltip gives out at most
-// the first 80 characters of a text.
-std::vector<std::pair<int, std::string>> tooltipTexts(HWND page);
