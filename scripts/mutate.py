@@ -18,6 +18,7 @@ the test command does. The source file is always put back, even on Ctrl-C.
 import argparse
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -130,6 +131,8 @@ def main():
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
     parser.add_argument("--trees", nargs="+", default=["build/native", "build/win64"])
     args = parser.parse_args()
+    # Stopped from outside, the source file is still put back.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
 
     mutants = read_table(args.table)
     if args.only:
