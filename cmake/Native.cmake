@@ -34,25 +34,19 @@ add_fuzz_target(wav_header WavHeaderFuzz.cpp ${WAV_HEADER_SOURCES})
 add_fuzz_target(toc TocFuzz.cpp ${CMAKE_SOURCE_DIR}/cdrom/TocCheck.cpp)
 add_fuzz_target(stream_plan StreamPlanFuzz.cpp ${CMAKE_SOURCE_DIR}/lamedll/StreamPlan.cpp)
 
-# Tests of the 64-bit program under Wine with the Linux lame_enc.dll, whose
-# MP3 files are decoded and compared here: the jobs, the wizard driven by
-# calbrune_drive (it needs an X display: scripts/test.sh starts Xvfb), and a
-# corpus of WAV files made with sox and ffmpeg or edited by hand.
+# The 64-bit program under Wine with the Linux lame_enc.dll, its wizard driven
+# by calbrune_drive (it needs an X display: scripts/test.sh starts Xvfb), and
+# its MP3 files decoded and compared here.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 set(CALBRUNE_WIN64_DIR ${CMAKE_SOURCE_DIR}/build/win64
     CACHE PATH "Build folder of the 64-bit Windows program")
-foreach(suite JobEndToEnd:job_end_to_end WizardEndToEnd:wizard_end_to_end WavCorpus:wav_corpus)
-  string(REPLACE ":" ";" parts ${suite})
-  list(GET parts 0 source)
-  list(GET parts 1 name)
-  add_executable(${name}_tests ${CMAKE_SOURCE_DIR}/tests/native/${source}Test.cpp)
-  target_include_directories(${name}_tests PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(${name}_tests PRIVATE GTest::gtest_main)
-  target_compile_definitions(${name}_tests PRIVATE
-    CALBRUNE_WIN64_DIR="${CALBRUNE_WIN64_DIR}" WINE_RUN="${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
-  gtest_discover_tests(${name}_tests PROPERTIES TIMEOUT 180)
-endforeach()
+add_executable(wizard_end_to_end_tests ${CMAKE_SOURCE_DIR}/tests/native/WizardEndToEndTest.cpp)
+target_include_directories(wizard_end_to_end_tests PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(wizard_end_to_end_tests PRIVATE GTest::gtest_main)
+target_compile_definitions(wizard_end_to_end_tests PRIVATE
+  CALBRUNE_WIN64_DIR="${CALBRUNE_WIN64_DIR}" WINE_RUN="${CMAKE_SOURCE_DIR}/scripts/wine-run.sh")
+gtest_discover_tests(wizard_end_to_end_tests PROPERTIES TIMEOUT 180)
 
 # The WAV job's stress and fault runs, short form: a batch, a large file,
 # cancels, a full disk, sources gone, a helper killed (scripts/stress.sh).

@@ -41,7 +41,7 @@ def read_table(table):
     mutants = []
     heading = None
     texts = []
-    lines = [l.rstrip("\n") for l in open(table, encoding="utf-8")]
+    lines = [l.rstrip("\n") for l in open(table, encoding="latin-1")]
     for line in lines + ["end |"]:
         if not line.strip() or line.startswith("#"):
             continue
@@ -98,11 +98,12 @@ def failed_tests(process, out, log):
 
 def try_mutant(mutant, args, log):
     path = os.path.join(ROOT, mutant.path)
-    original = open(path, encoding="utf-8").read()
+    # Read and written byte for byte, whatever the file's character set.
+    original = open(path, encoding="latin-1").read()
     if original.count(mutant.before) != 1:
         return "not found", []
     try:
-        with open(path, "w", encoding="utf-8") as f:
+        with open(path, "w", encoding="latin-1") as f:
             f.write(original.replace(mutant.before, mutant.after))
         for tree in args.trees:
             if run(["cmake", "--build", tree, "-j", "2"], log):
@@ -113,7 +114,7 @@ def try_mutant(mutant, args, log):
             killers += failed_tests(process, out, log)
         return ("killed" if killers else "survived"), killers
     finally:
-        with open(path, "w", encoding="utf-8") as f:
+        with open(path, "w", encoding="latin-1") as f:
             f.write(original)
 
 

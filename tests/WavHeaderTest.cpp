@@ -7,53 +7,6 @@
 
 typedef std::vector<uint64_t> Values;
 
-// Files made by sox and ffmpeg, read in memory and as the WAV job reads them.
-TEST(WavHeader, FilesMadeBySoxAndFfmpeg) {
-    struct SampleFile {
-        const char* name;
-        WavStatus status;
-        uint16_t tag = 0, channels = 0, bits = 0;
-        uint32_t rate = 0, dataOffset = 0;
-    };
-    const SampleFile files[] = {
-        {"sox-s16-stereo-44100.wav", WavUsable, 1, 2, 16, 44100, 44},
-        {"sox-s16-mono-22050.wav", WavUsable, 1, 1, 16, 22050, 44},
-        {"sox-u8-mono-8000.wav", WavUsable, 1, 1, 8, 8000, 44},
-        {"sox-u8-stereo-11025.wav", WavUsable, 1, 2, 8, 11025, 44},
-        {"s16-stereo-44100-fmt18.wav", WavUsable, 1, 2, 16, 44100, 46},
-        {"ffmpeg-s16-mono-48000-plain.wav", WavUsable, 1, 1, 16, 48000, 44},
-        {"ffmpeg-s16-stereo-44100-list.wav", WavUsable, 1, 2, 16, 44100, 78},
-        {"ffmpeg-u8-mono-32000-list.wav", WavUsable, 1, 1, 8, 32000, 78},
-        {"ffmpeg-s16-stereo-96000-extensible.wav", WavUsable, 1, 2, 16, 96000, 102},
-        {"ffmpeg-u8-mono-96000-extensible.wav", WavUsable, 1, 1, 8, 96000, 102},
-        {"sox-s24-stereo-44100.wav", WavUsable, 1, 2, 24, 44100, 80},
-        {"ffmpeg-f32-stereo-44100.wav", WavUsable, 3, 2, 32, 44100, 114},
-        {"ffmpeg-f32-stereo-96000-extensible.wav", WavUsable, 3, 2, 32, 96000, 114},
-        {"sox-alaw-mono-8000.wav", WavNotPcm},
-        {"sox-s16-6ch-44100.wav", WavBadChannelCount},
-        {"sox-s16-mono-4000.wav", WavBadSampleRate},
-    };
-    for (const SampleFile& s : files) {
-        SCOPED_TRACE(s.name);
-        Bytes bytes = readWholeFile(testDataPath(s.name));
-        WavInfo info;
-        EXPECT_EQ(parseWavBytes(bytes.data(), bytes.size(), &info), s.status);
-        Converter c;
-        Prepared p = prepare(c, testDataPath(s.name));
-        // Each holds 4410 frames, its data chunk last.
-        uint32_t dataSize = 4410u * s.channels * s.bits / 8;
-        EXPECT_EQ(Values({p.status, (uint64_t)p.result, p.dataSize}),
-                  Values({s.status, s.status == WavUsable, dataSize}));
-        if (s.status == WavUsable) {
-            WavFormat f = info.format;
-            EXPECT_EQ(Values({f.formatTag, f.channels, f.bitsPerSample, f.samplesPerSec,
-                              info.dataOffset, info.dataSize, p.position, p.config.dwSampleRate}),
-                      Values({s.tag, s.channels, s.bits, s.rate, s.dataOffset, dataSize,
-                              s.dataOffset, s.rate}));
-        }
-    }
-}
-
 struct Chunk {
     const char* tag;
     Bytes body;

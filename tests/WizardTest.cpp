@@ -294,26 +294,6 @@ TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
     EXPECT_EQ(vbr(), "11000000000");
 }
 
-TEST_F(Wizard, FinishReturnsToTheStartOrClosesWhenDone) {
-    c.sourceFiles.append(wav("a.wav").c_str());
-    c.sourceFiles.append(wav("b.wav").c_str());
-    c.setReplaceWithoutAsking(1);
-    WizardRun w(c);
-    w.show(IDD_FINISH);
-    w.press(IDC_RETURN_WHEN_DONE);
-    w.press(PSBTN_FINISH);
-    EXPECT_EQ(w.answerBox(IDOK), "Encodage reussi!  ");
-    EXPECT_EQ(w.page(), IDD_WELCOME);
-    EXPECT_TRUE(!w.shown(backButton) && w.shown(IDCANCEL));
-    // Once more through the wizard, closing when done: the same list again.
-    w.show(IDD_FINISH);
-    w.press(IDC_CLOSE_WHEN_DONE);
-    w.press(PSBTN_FINISH);
-    EXPECT_TRUE(w.ended());
-    EXPECT_TRUE(fileExists(folder.file("a.mp3")) && fileExists(folder.file("b.mp3")));
-    EXPECT_EQ(streams(), 4u);
-}
-
 TEST_F(Wizard, CancelWaitsForTheWorkerAndNothingEndsMeanwhile) {
     c.sourceFiles.append(wav("a.wav", 4608 * 20).c_str());
     c.sourceFiles.append(wav("b.wav").c_str());
