@@ -55,6 +55,8 @@ TEST(BuildOutputPath, TheMp3GoesBesideTheSourceOrInTheDestinationFolder) {
         {1, 0, "", stem + ".wav", stem + ".mp3"},
         {1, 0, "", stem + "b", ""},
         {1, 0, "", "C:\\" + std::string(300, 'a') + ".wav", ""},
+        // Cut to 259 characters, this one would still have an extension to replace.
+        {1, 0, "", "C:\\" + std::string(245, 'a') + ".x" + std::string(60, 'b') + ".wav", ""},
         {0, 0, folder, "C:\\Son\\" + std::string(51, 'n') + ".wav", folder + "\\" + std::string(51, 'n') + ".mp3"},
         {0, 0, folder, "C:\\Son\\" + std::string(52, 'n') + ".wav", ""},
     };
