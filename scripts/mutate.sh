@@ -7,18 +7,11 @@ set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo_root"
 
-if [ "${1:-}" != --list ]; then
-  bash scripts/install-deps.sh
-  CALBRUNE_SKIP_WIN32=1 bash scripts/build.sh
+if [ "${1:-}" = --list ]; then
+  exec python3 scripts/mutate.py "$@"
 fi
+bash scripts/install-deps.sh
+CALBRUNE_SKIP_WIN32=1 bash scripts/build.sh
 source scripts/wine-env.sh
-ensure_wine_prefix
-start_xvfb
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-wineserver -p
-wine cmd /c exit </dev/null >/dev/null 2>&1
+start_wine_session
 python3 scripts/mutate.py "$@"

@@ -9,18 +9,7 @@ bash scripts/install-deps.sh
 bash scripts/build.sh
 
 source scripts/wine-env.sh
-ensure_wine_prefix
-start_xvfb
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
-}
-trap cleanup EXIT
-# A persistent wineserver makes every test program start in a fraction of a second.
-wineserver -p
-# Wine's desktop and services start with the first program; start them here,
-# away from CTest's output pipes, which they would otherwise hold open.
-wine cmd /c exit </dev/null >/dev/null 2>&1
+start_wine_session
 
 status=0
 ctest --test-dir build/native --output-on-failure -j 2 || status=1
