@@ -1,5 +1,7 @@
 #include "tests/support/JobHarness.h"
 
+#include "tests/support/WizardRun.h"
+
 #include <commctrl.h>
 
 #include <algorithm>
@@ -56,25 +58,20 @@ bool JobHarness::waitForEnd(Converter& c, DWORD timeoutMs) {
     return ended;
 }
 
-void CALLBACK JobHarness::lookForBoxes(HWND, UINT, UINT_PTR, DWORD) {
-    EnumWindows(answerBox, 0);
-}
-
 // The program's boxes are owned by our window, and answered once shown; one
 // already answered goes away once its thread has seen the click.
-BOOL CALLBACK JobHarness::answerBox(HWND box, LPARAM) {
+void CALLBACK JobHarness::lookForBoxes(HWND, UINT, UINT_PTR, DWORD) {
     JobHarness* h = current;
-    char text[1024] = "";
-    if (!h || GetWindow(box, GW_OWNER) != h->ownerWindow || box == h->answeredBox ||
-        !IsWindowVisible(box) || !GetWindowTextA(GetDlgItem(box, 0xFFFF), text, sizeof(text))) {
-        return TRUE;
+    HWND box = h ? wizard::findDialog(GetCurrentProcessId(), h->ownerWindow, wizard::messageText)
+                 : nullptr;
+    if (!box || box == h->answeredBox) {
+        return;
     }
     size_t k = h->questions.size();
-    h->questions.push_back(text);
+    h->questions.push_back(wizard::textOf(GetDlgItem(box, wizard::messageText)));
     int answer = !GetDlgItem(box, IDYES) ? IDOK : k < h->answers.size() ? h->answers[k] : IDNO;
     h->answeredBox = box;
     PostMessageA(GetDlgItem(box, answer), BM_CLICK, 0, 0);
-    return FALSE;
 }
 
 std::vector<ControlEvent> JobHarness::of(Control control, UINT message) const {

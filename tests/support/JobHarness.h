@@ -48,7 +48,6 @@ public:
 private:
     static LRESULT CALLBACK ownerProc(HWND, UINT, WPARAM, LPARAM);
     static LRESULT CALLBACK controlProc(HWND, UINT, WPARAM, LPARAM);
-    static BOOL CALLBACK answerBox(HWND, LPARAM);
     static void CALLBACK lookForBoxes(HWND, UINT, UINT_PTR, DWORD);
 
     HWND ownerWindow;
