@@ -3,10 +3,6 @@
 add_compile_options(-Wall -Wextra)
 enable_testing()
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/lamedll/native/CMakeLists.txt)
-  add_subdirectory(lamedll/native)
-endif()
-
 # The readers of outside input, each under the sanitizers fed with damaged
 # copies of real inputs (a smoke in CTest) and, with clang, as a libFuzzer
 # target for scripts/fuzz.sh: the WAV header, a drive's table of contents,
@@ -32,7 +28,6 @@ function(add_fuzz_target name driver)
 endfunction()
 add_fuzz_target(wav_header WavHeaderFuzz.cpp ${WAV_HEADER_SOURCES})
 add_fuzz_target(toc TocFuzz.cpp ${CMAKE_SOURCE_DIR}/cdrom/TocCheck.cpp)
-add_fuzz_target(stream_plan StreamPlanFuzz.cpp ${CMAKE_SOURCE_DIR}/lamedll/StreamPlan.cpp)
 
 # The 64-bit program under Wine with the Linux lame_enc.dll, its wizard driven
 # by calbrune_drive (it needs an X display: scripts/test.sh starts Xvfb), and

@@ -1,5 +1,5 @@
-# The Windows program, its tests and the encoder libraries, cross-built with
-# MinGW-w64.
+# The Windows program and its tests, cross-built with MinGW-w64. LAME's own
+# lame_enc.dll is built beside them by scripts/build-lame.sh.
 enable_language(RC)
 
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 1252")
@@ -35,10 +35,6 @@ target_link_libraries(calbrune PRIVATE calbrune_wizard)
 file(GLOB SIM_CD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/sim/*.cpp)
 add_executable(calbrune_simcd WIN32 ${APP_SOURCES} ${SIM_CD_SOURCES})
 target_link_libraries(calbrune_simcd PRIVATE calbrune_wizard)
-
-if(EXISTS ${CMAKE_SOURCE_DIR}/lamedll/CMakeLists.txt)
-  add_subdirectory(lamedll)
-endif()
 
 # GoogleTest from the distribution's sources, built with the cross compiler.
 set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)

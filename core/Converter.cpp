@@ -116,6 +116,7 @@ Converter::Converter()
       beDeinitStream(nullptr),
       beWriteVBRHeader(nullptr),
       beVersion(nullptr),
+      lameClose(nullptr),
       encoderLibrary(nullptr),
       jobDoneMessage_(WM_USER),
       workerThread_(nullptr),

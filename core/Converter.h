@@ -77,6 +77,7 @@ public:
     BEDEINITSTREAM beDeinitStream;
     BEWRITEVBRHEADER beWriteVBRHeader;
     BEVERSION beVersion;
+    LAMECLOSE lameClose;
     HMODULE encoderLibrary;
 
     // Encoder library.

@@ -9,8 +9,22 @@ static void resolve(HMODULE library, const char* name, Entry* entry) {
     *entry = (Entry)(void*)GetProcAddress(library, name);
 }
 
+// Leaves the folder the program was started from out of the search for
+// DLLs: a lame_enc.dll lying there (in a downloads folder, say) must never be
+// taken for the one beside the program.
+static void keepCurrentFolderOutOfDllSearch() {
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesProc)(DWORD);
+    SetDefaultDllDirectoriesProc setDefault = (SetDefaultDllDirectoriesProc)(void*)GetProcAddress(
+        GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
+    // Windows 7 has it only with its update KB2533623.
+    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
+        SetDllDirectoryA("");
+    }
+}
+
 int Converter::loadEncoder() {
     if (!encoderLibrary) {
+        keepCurrentFolderOutOfDllSearch();
         encoderLibrary = LoadLibraryA("lame_enc.dll");
     }
     if (!encoderLibrary) {
@@ -22,6 +36,7 @@ int Converter::loadEncoder() {
     resolve(encoderLibrary, "beCloseStream", &beCloseStream);
     resolve(encoderLibrary, "beWriteVBRHeader", &beWriteVBRHeader);
     resolve(encoderLibrary, "beVersion", &beVersion);
+    resolve(encoderLibrary, "lame_close", &lameClose);
     // The jobs need all four of these; a library without them is no encoder.
     if (!beInitStream || !beEncodeChunk || !beDeinitStream || !beCloseStream) {
         unloadEncoder();
@@ -31,6 +46,7 @@ int Converter::loadEncoder() {
         beCloseStream = nullptr;
         beWriteVBRHeader = nullptr;
         beVersion = nullptr;
+        lameClose = nullptr;
         return 0;
     }
     return 1;
@@ -148,8 +164,10 @@ int Converter::prepareEncoderConfig(BE_CONFIG* config, DWORD* dataSize, HANDLE w
     if (vbrEnabled_) {
         // Without the header, players take a VBR file's length and seek
         // points from its first frame's bitrate. A library that cannot write
-        // it would leave the frame it reserves for it blank.
-        config->bWriteVBRHeader = beWriteVBRHeader ? 1 : 0;
+        // it would leave the frame it reserves for it blank, and LAME's keeps
+        // such a stream until the header is written, so a stream that ends
+        // without one must be freed by lame_close.
+        config->bWriteVBRHeader = beWriteVBRHeader && lameClose ? 1 : 0;
         config->dwBitrate = (DWORD)vbrMinBitrate();
         config->dwMaxBitrate = (DWORD)vbrMaxBitrate();
         config->nVbrMethod = vbrMethodValue();

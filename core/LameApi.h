@@ -94,3 +94,6 @@ typedef BE_ERR(__cdecl* BEDEINITSTREAM)(HBE_STREAM, BYTE*, DWORD*);
 typedef BE_ERR(__cdecl* BECLOSESTREAM)(HBE_STREAM);
 typedef VOID(__cdecl* BEVERSION)(BE_VERSION*);
 typedef BE_ERR(__cdecl* BEWRITEVBRHEADER)(LPCSTR);
+// LAME's own lame_close, which its DLL exports too: a stream handle of that
+// DLL is LAME's encoder itself.
+typedef int(__cdecl* LAMECLOSE)(HBE_STREAM);

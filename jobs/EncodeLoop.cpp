@@ -13,23 +13,39 @@ static bool writeAll(HANDLE output, const BYTE* bytes, DWORD count) {
     return writeOutput(output, bytes, count, &written, nullptr) && written == count;
 }
 
+// LAME's DLL keeps a stream that asked for the VBR header after
+// beCloseStream, until beWriteVBRHeader writes the header into the finished
+// file, and shows a message box of its own when it finds no MP3 there. A
+// stream whose output is thrown away has no such file: lame_close frees it.
+static void releaseStream(Converter* c, HBE_STREAM stream, bool vbrHeader, bool keep) {
+    if (vbrHeader && !keep) {
+        c->lameClose(stream);
+    } else {
+        c->beCloseStream(stream);
+    }
+}
+
 EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& samples,
                         const StepScale& scale, HANDLE output) {
     Converter* c = frame.converter();
-    EntryResult result = {(EntryFailure)0, 0, false, false};
+    EntryResult result = {(EntryFailure)0, 0, false, 0, config->bWriteVBRHeader != 0};
     DWORD samplesPerChunk = 0;
     DWORD mp3BufferSize = 0;
     HBE_STREAM stream = 0;
     BE_ERR error = c->beInitStream(config, &samplesPerChunk, &mp3BufferSize, &stream);
     if (error != BE_ERR_SUCCESSFUL) {
+        // LAME's DLL hands out the stream before it looks at the record, and
+        // keeps it when it refuses the record.
+        if (stream) {
+            releaseStream(c, stream, result.vbrHeader, false);
+        }
         result.failure = FailEncoderRefused;
         result.detail = error;
         return result;
     }
     result.streamOpened = true;
-    result.vbrHeader = config->bWriteVBRHeader != 0;
     if (samplesPerChunk == 0 || samplesPerChunk > maxSamplesPerChunk || mp3BufferSize == 0) {
-        c->beCloseStream(stream);
+        releaseStream(c, stream, result.vbrHeader, false);
         result.failure = FailEncodeError;
         return result;
     }
@@ -38,7 +54,7 @@ EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& 
     if (!mp3 || !chunk) {
         free(mp3);
         free(chunk);
-        c->beCloseStream(stream);
+        releaseStream(c, stream, result.vbrHeader, false);
         result.failure = FailOutOfMemory;
         return result;
     }
@@ -83,7 +99,7 @@ EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& 
     }
     free(mp3);
     free(chunk);
-    c->beCloseStream(stream);
+    result.stream = stream;
     return result;
 }
 
@@ -102,8 +118,7 @@ static int writeVbrHeader(Converter* c, PendingOutput* output, const EntryResult
         discardPendingOutput(output);
         return 0;
     }
-    *error = c->beWriteVBRHeader ? c->beWriteVBRHeader(output->tempPath)
-                                 : BE_ERR_INVALID_FORMAT_PARAMETERS;
+    *error = c->beWriteVBRHeader(output->tempPath);
     if (*error != BE_ERR_SUCCESSFUL) {
         discardPendingOutput(output);
         return 0;
@@ -113,7 +128,14 @@ static int writeVbrHeader(Converter* c, PendingOutput* output, const EntryResult
 
 void settleOutput(JobFrame& frame, PendingOutput* output, const char* name,
                   const EntryResult& result) {
-    if (!frame.running()) {
+    // Whether the output is kept is decided here, once: a cancel that comes
+    // later no longer changes what becomes of the stream.
+    bool running = frame.running();
+    bool keep = running && !result.failure;
+    if (result.stream) {
+        releaseStream(frame.converter(), result.stream, result.vbrHeader, keep);
+    }
+    if (!running) {
         discardPendingOutput(output);
     } else if (result.failure) {
         discardPendingOutput(output);

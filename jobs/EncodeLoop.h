@@ -8,8 +8,11 @@ struct EntryResult {
     EntryFailure failure;  // 0 when the entry was encoded and flushed
     DWORD detail;
     bool streamOpened;
-    // The library keeps the closed stream for beWriteVBRHeader, which must
-    // follow before the output is put in place.
+    // The encoder stream, flushed but not yet handed back: settleOutput
+    // does that once it knows whether the output is kept.
+    HBE_STREAM stream;
+    // The stream asked for the VBR header, which beWriteVBRHeader writes
+    // into the closed output before it is put in place.
     bool vbrHeader;
 };
 
@@ -41,8 +44,9 @@ extern BOOL(WINAPI* writeOutput)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 EntryResult encodeEntry(JobFrame& frame, BE_CONFIG* config, const SampleSource& samples,
                         const StepScale& scale, HANDLE output);
 
-// Puts a complete output in place, with its VBR header written into the
-// closed temporary file first, or throws away the temporary file of a
-// cancelled or failed entry, and records what became of the entry.
+// Hands the entry's stream back to the library, then puts a complete output
+// in place, with its VBR header written into the closed temporary file
+// first, or throws away the temporary file of a cancelled or failed entry,
+// and records what became of the entry.
 void settleOutput(JobFrame& frame, PendingOutput* output, const char* name,
                   const EntryResult& result);

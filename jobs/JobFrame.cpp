@@ -25,7 +25,8 @@ JobReport& lastJobReport() {
     return report;
 }
 
-JobFrame::JobFrame(Converter* converter) : c(converter), n(0), i(0), nextPairTime(0) {
+JobFrame::JobFrame(Converter* converter)
+    : c(converter), n(0), i(0), entryShift(0), nextPairTime(0) {
     lastJobReport().clear();
 }
 
@@ -61,7 +62,8 @@ void JobFrame::showOutputPath(const char* path) {
 }
 
 void JobFrame::setEntryRange(DWORD maximum) {
-    send(c->fileProgressBar(), PBM_SETRANGE32, 0, (LPARAM)maximum);
+    entryShift = maximum > 0x7FFFFFFF ? 1 : 0;
+    send(c->fileProgressBar(), PBM_SETRANGE32, 0, (LPARAM)(maximum >> entryShift));
 }
 
 void JobFrame::stepDone(DWORD entryPosition, float fraction, bool firstStep, bool lastStep) {
@@ -71,7 +73,7 @@ void JobFrame::stepDone(DWORD entryPosition, float fraction, bool firstStep, boo
     }
     float entries = (float)n;
     float overall = ((float)i + fraction) * 1024.0f / entries;
-    send(c->fileProgressBar(), PBM_SETPOS, (WPARAM)entryPosition, 0);
+    send(c->fileProgressBar(), PBM_SETPOS, (WPARAM)(entryPosition >> entryShift), 0);
     send(c->totalProgressBar(), PBM_SETPOS, (WPARAM)overall, 0);
     double pause = (seconds() - now) * costFactor;
     if (pause < minimumInterval) {
@@ -83,7 +85,7 @@ void JobFrame::stepDone(DWORD entryPosition, float fraction, bool firstStep, boo
 }
 
 void JobFrame::setEntryPosition(DWORD position) {
-    send(c->fileProgressBar(), PBM_SETPOS, (WPARAM)position, 0);
+    send(c->fileProgressBar(), PBM_SETPOS, (WPARAM)(position >> entryShift), 0);
 }
 
 int JobFrame::mayWrite(const char* outputPath) {

@@ -36,7 +36,9 @@ public:
     void showCounter();
     // Message 6.
     void showOutputPath(const char* path);
-    // Message 7.
+    // Message 7. A bar's range is a signed 32-bit number, so a range past
+    // 2 GiB (the data of a large WAV file) is halved, and so is every
+    // position on it.
     void setEntryRange(DWORD maximum);
     // Messages 8 and 9 after a successful step. To keep the bars from
     // slowing the conversion, the pair is sent only for the first and last
@@ -62,6 +64,7 @@ private:
     Converter* c;
     unsigned n;
     unsigned i;
+    int entryShift;       // the entry bar shows positions shifted right by this
     double nextPairTime;  // seconds
 };
 

@@ -1,8 +1,32 @@
 #include <windows.h>
 #include <commctrl.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 
 #include "core/Converter.h"
 #include "jobs/JobFrame.h"
+
+// The destination folder, with its parents, when the job writes there and it
+// is missing (the folder chosen may have been removed since); 0, after
+// telling the user why, when it cannot be made.
+static int makeDestinationFolder(Converter* c) {
+    const char* folder = c->destinationFolder();
+    if ((c->sourceKind() == 0 && c->saveBesideSource()) || PathIsDirectoryA(folder)) {
+        return 1;
+    }
+    int error = SHCreateDirectoryExA(nullptr, folder, nullptr);
+    if (error == ERROR_SUCCESS) {
+        return 1;
+    }
+    char reason[256] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, (DWORD)error, 0,
+                   reason, sizeof(reason), nullptr);
+    char text[MAX_PATH + 400];
+    wsprintfA(text, "Le dossier de destination n'a pas pu être créé :\n%s\n\n%s", folder,
+              reason[0] ? reason : "erreur inconnue");
+    MessageBoxA(c->ownerWindow(), text, programCaption, MB_ICONINFORMATION);
+    return 0;
+}
 
 int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalLabel,
                         UINT doneMessage) {
@@ -20,6 +44,9 @@ int Converter::startJob(HWND fileBar, HWND totalBar, HWND fileLabel, HWND totalL
     if (!encoderLibrary) {
         MessageBoxA(ownerWindow_, " L'encodage necessite la librairie \"lame_enc.dll\" .", programCaption,
                     MB_ICONINFORMATION);
+        return 0;
+    }
+    if (!makeDestinationFolder(this)) {
         return 0;
     }
     if (fileBar) {

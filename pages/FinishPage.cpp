@@ -147,7 +147,10 @@ INT_PTR CALLBACK FinishPage(HWND page, UINT message, WPARAM wParam, LPARAM lPara
     case WM_NOTIFY:
         return onNotify(page, pageConverter(page), (const NMHDR*)lParam);
     case finishPageJobDone:
-        onJobDone(page, pageConverter(page), wParam);
+        // The same number as DM_SETDEFID: only a worker's end message counts.
+        if (pageConverter(page)->workerExists()) {
+            onJobDone(page, pageConverter(page), wParam);
+        }
         return 0;
     }
     return 0;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the native pieces, the 64-bit program with its tests, and the
-# 32-bit program, each in its own folder under build/. Native comes first:
-# the Windows builds put its lame_enc_helper beside their lame_enc.dll.
+# Builds LAME's lame_enc.dll for both Windows builds, the 64-bit program with
+# its tests, the 32-bit program, and the native pieces, each in its own folder
+# under build/.
 set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo_root"
@@ -15,8 +15,11 @@ configure() {
   fi
 }
 
-configure native
-cmake --build build/native -j "$jobs" "$@"
+if [ "${CALBRUNE_SKIP_WIN32:-0}" != 1 ]; then
+  bash scripts/build-lame.sh x86_64 i686
+else
+  bash scripts/build-lame.sh x86_64
+fi
 
 configure win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
   -DCMAKE_CROSSCOMPILING_EMULATOR="$repo_root/scripts/wine-run.sh"
@@ -26,3 +29,6 @@ if [ "${CALBRUNE_SKIP_WIN32:-0}" != 1 ]; then
   configure win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
   cmake --build build/win32 -j "$jobs" "$@"
 fi
+
+configure native
+cmake --build build/native -j "$jobs" "$@"
