@@ -62,14 +62,6 @@ set_target_properties(calbrune_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE
 
 add_subdirectory(tests/noclose)
 
-# Run a job with the lame_enc.dll beside them: the end-to-end tests and the
-# benchmarks drive them.
-add_executable(calbrune_wavejob tests/tools/JobDriver.cpp ${CD_DEVICE_SOURCES})
-target_link_libraries(calbrune_wavejob PRIVATE calbrune_testsupport psapi)
-add_executable(calbrune_cdjob tests/tools/JobDriver.cpp ${SIM_CD_SOURCES})
-target_link_libraries(calbrune_cdjob PRIVATE calbrune_testsupport psapi)
-target_compile_definitions(calbrune_cdjob PRIVATE CALBRUNE_CD_JOB)
-
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   # Run from the test program's own folder: Windows also looks for a DLL in
   # the current folder, and the build folder holds the Linux lame_enc.dll.

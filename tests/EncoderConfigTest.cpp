@@ -43,9 +43,14 @@ static BE_ERR __cdecl writeNoHeader(LPCSTR) {
     return BE_ERR_SUCCESSFUL;
 }
 
+static int __cdecl freeNothing(HBE_STREAM) {
+    return 0;
+}
+
 TEST(EncoderConfig, VariableBitrateAndHeaderBits) {
     Converter c;
     c.beWriteVBRHeader = writeNoHeader;
+    c.lameClose = freeNothing;
     c.setVbrEnabled(1);
     c.setVbrMethodIndex(4);
     c.setAbrBitrate(200);

@@ -1,3 +1,5 @@
+// Both jobs started from the real finish page, with the encoder inside the
+// test program and the CD job on the simulated drive D:.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -5,25 +7,28 @@
 #include <math.h>
 #include <string.h>
 
-#include <algorithm>
-
 #include "jobs/EncodeLoop.h"
+#include "pages/Pages.h"
+#include "res/resource.h"
 #include "tests/WavTestFiles.h"
 #include "tests/sim/SimMachine.h"
 #include "tests/support/FakeEncoder.h"
-#include "tests/support/JobHarness.h"
+#include "tests/support/WizardRun.h"
 
 namespace {
 
 const DWORD chunkBytes = 4608;  // one chunk of 16-bit stereo at 44.1 kHz
 typedef std::vector<std::string> Strings;
+typedef std::vector<WPARAM> Positions;
+using fakeEncoder::count;
+using wizard::finishButton;
 
-// The WAV job, and the CD job on the simulated drive D:, with the fake encoder.
 class Job : public ::testing::Test {
 protected:
     void SetUp() override {
         fakeEncoder::install(c);
         c.setReplaceWithoutAsking(1);
+        c.setCloseWhenDone(0);
         c.setDestinationFolder(folder.path());
         c.setCdDevicePath("\\\\.\\D:");
         simReset();
@@ -34,7 +39,7 @@ protected:
         EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
         EXPECT_EQ(simOpenVolumes(), 0);
         EXPECT_EQ(simTrackBuffers(), 0);
-        c.unloadEncoder();
+        EXPECT_EQ(fakeEncoder::streamsAlive(), 0);
     }
     // A 16-bit stereo file of `dataBytes`, appended to the list.
     std::string addWav(const char* name, size_t dataBytes) {
@@ -43,28 +48,37 @@ protected:
         return path;
     }
     std::string mp3(const std::string& name) const { return folder.file(name.c_str()); }
-    bool run() { return h.start(c) == 1 && h.waitForEnd(c); }
     bool runTracks(std::vector<int> tracks) {
         c.setSourceKind(1);
         c.selectedTracks.clear();
         for (int k : tracks) {
             c.selectedTracks.append(&k);
         }
-        return run();
+        return w.runJob();
+    }
+    // The texts of a caption, or the positions a bar was sent, in order.
+    Strings texts(Control control) {
+        Strings found;
+        for (const ControlEvent& e : w.of(control, WM_SETTEXT)) {
+            found.push_back(e.text);
+        }
+        return found;
+    }
+    Positions positions(Control control) {
+        Positions found;
+        for (const ControlEvent& e : w.of(control, PBM_SETPOS)) {
+            found.push_back(e.wParam);
+        }
+        return found;
     }
 
     Converter c;
     TempFolder folder;
-    JobHarness h;
+    WizardRun w{c};
     SimDrive* drive;
 };
 typedef Job WaveJob;
 typedef Job CdJob;
-
-size_t calls(const char* kind) {
-    std::vector<EncoderCall> log = fakeEncoder::calls();
-    return std::count_if(log.begin(), log.end(), [&](const EncoderCall& call) { return call.kind == kind; });
-}
 
 bool isStep(const ControlEvent& e) { return e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 0; }
 
@@ -133,7 +147,7 @@ TEST_F(WaveJob, EncoderGetsTheConvertedAudioOfEachFormat) {
             Bytes wav = f.name[0] == 'l' ? riffWave(late) : canonicalWav(f.channels, 44100, f.bits, data.back());
             c.sourceFiles.append(writeBytes(folder, (std::string(f.name) + ".wav").c_str(), wav).c_str());
         }
-        ASSERT_TRUE(run());
+        ASSERT_TRUE(w.runJob());
         EXPECT_EQ(failures(), Strings({text + " : ce n'est pas un fichier WAV",
                                        odd + " : le fichier MP3 remplacerait le fichier source"}));
         EXPECT_EQ(fileContents(mp3("text.mp3")), "earlier");
@@ -143,7 +157,7 @@ TEST_F(WaveJob, EncoderGetsTheConvertedAudioOfEachFormat) {
             modes += call.kind == "init" ? std::to_string(call.config.nMode) : "";
         }
         EXPECT_EQ(modes, mode == 4 ? "333333" : mode == 1 ? "000000" : "133131");
-        EXPECT_EQ(calls("encode"), 6 * 4u);  // whole chunks but the last of each file
+        EXPECT_EQ(count("encode"), 6 * 4u);  // whole chunks but the last of each file
         for (size_t i = 0; i < 6; i++) {
             const Format& f = formats[i];
             bool mono = mode == 4 || (mode == 0 && f.channels == 1);
@@ -153,10 +167,11 @@ TEST_F(WaveJob, EncoderGetsTheConvertedAudioOfEachFormat) {
     }
 }
 
-// The overall bar ends each entry at its share of 1024 and stays put over a declined one, whose
-// MP3 stays; an update that holds the interface thread for 400 ms does not hold back the rest
-// of the entry (over 800 ms of work), and the steps shown stay few.
-TEST_F(WaveJob, ProgressOfEachEntryEvenAfterAStalledUpdate) {
+// The captions name the entry and its MP3; the overall bar ends each entry at its share of 1024
+// and stays put over a declined one, whose MP3 stays; an update that holds the interface thread
+// for 400 ms does not hold back the rest of the entry (over 800 ms of work), and the steps
+// shown stay few.
+TEST_F(WaveJob, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
     addWav("a.wav", 800 * chunkBytes);
     addWav("b.wav", 10 * chunkBytes);
     addWav("c.wav", 10 * chunkBytes);
@@ -164,19 +179,22 @@ TEST_F(WaveJob, ProgressOfEachEntryEvenAfterAStalledUpdate) {
     c.setReplaceWithoutAsking(0);
     fakeEncoder::beforeChunk = [] { Sleep(1); };
     size_t stalledAt = 0;
-    h.onEvent = [&](const ControlEvent& e) {
+    w.onEvent = [&](const ControlEvent& e) {
         if (!stalledAt && isStep(e)) {
-            stalledAt = h.events.size();
+            stalledAt = w.events.size();
             Sleep(400);
         }
     };
-    ASSERT_TRUE(run());
-    EXPECT_EQ(h.questions, Strings({mp3("b.mp3") + " existe déjà.\nVoulez-vous le remplacer?"}));
+    ASSERT_TRUE(w.runJob());
+    EXPECT_EQ(w.boxes, Strings({mp3("b.mp3") + " existe déjà.\nVoulez-vous le remplacer?", "Encodage reussi!  "}));
     EXPECT_EQ(fileContents(mp3("b.mp3")), "earlier b");
-    std::vector<std::vector<WPARAM>> totals(1);
+    EXPECT_EQ(texts(TotalLabel), Strings({"Progression générale ...( 1/3 )", "Progression générale ...( 2/3 )",
+                                          "Progression générale ...( 3/3 )"}));
+    EXPECT_EQ(texts(FileLabel), Strings({mp3("a.mp3"), mp3("c.mp3")}));
+    std::vector<Positions> totals(1);
     size_t afterStall = 0;
-    for (size_t i = 0; i < h.events.size(); i++) {
-        const ControlEvent& e = h.events[i];
+    for (size_t i = 0; i < w.events.size(); i++) {
+        const ControlEvent& e = w.events[i];
         if (e.control == TotalLabel) {
             totals.emplace_back();
         } else if (e.control == TotalBar && e.message == PBM_SETPOS) {
@@ -190,6 +208,25 @@ TEST_F(WaveJob, ProgressOfEachEntryEvenAfterAStalledUpdate) {
     EXPECT_TRUE(totals[2].empty());
     EXPECT_GE(totals[3].front(), 682u);
     EXPECT_EQ(totals[3].back(), 1024u);
+    EXPECT_EQ(positions(FileBar).back(), 10 * chunkBytes);
+}
+
+// A bar's range is a signed 32-bit number: the data of a file of 2 to 4 GiB still moves its
+// bar from nothing to full.
+TEST_F(WaveJob, TheFileBarOfDataPast2GiBGoesFromNothingToFull) {
+    ASSERT_TRUE(w.runJob());  // nothing to convert: the page's bars are now the job's
+    HWND bar = c.fileProgressBar();
+    JobFrame frame(&c);
+    for (DWORD size : {0x80000000u, 0xFFFFFFFFu}) {
+        frame.setEntryRange(size);
+        Positions shown;
+        for (DWORD at : {(DWORD)0, size / 2, size}) {
+            frame.setEntryPosition(at);
+            shown.push_back(SendMessageA(bar, PBM_GETPOS, 0, 0));
+        }
+        WPARAM top = SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
+        EXPECT_EQ(shown, Positions({0, top / 2, top})) << size;
+    }
 }
 
 BEINITSTREAM fakeInit;
@@ -223,28 +260,33 @@ void cutShort(const BY_HANDLE_FILE_INFORMATION& file) {
     }
 }
 
-// What fails a started entry is reported and keeps the earlier MP3, leaving no partial file; an
-// opened stream is always closed. The VBR header goes by name into the closed temporary file
-// (the fake opens it unshared) before that takes the output's place; CBR never asks for it.
+// What fails a started entry is reported and keeps the earlier MP3, leaving no partial file; every
+// stream the library handed out is freed (fixture), a VBR one that ends without its header by
+// lame_close. The VBR header goes by name into the closed temporary file (the fake opens it
+// unshared) before that takes the output's place; CBR never asks for it.
 TEST_F(WaveJob, WhatFailsAStartedEntryKeepsTheEarlierFile) {
     struct Case {
         std::string failAt;
         int64_t samples;  // per chunk as the library says; -1 for its own
         int vbr;
         const char* outcome;  // the failure, or the end of the new MP3
-        size_t encodes, closes;
+        size_t encodes, closes, frees;
     } const cases[] = {
-        {"init", -1, 0, "l'encodeur refuse ces réglages (erreur 2)", 0, 0},
-        {"encode:3", -1, 0, "erreur de l'encodeur (erreur 1)", 3, 1},
-        {"deinit", -1, 0, "erreur de l'encodeur (erreur 1)", 5, 1},
-        {"vbrheader", -1, 1, "erreur de l'encodeur (erreur 1)", 5, 1},
-        {"", 0, 0, "erreur de l'encodeur", 0, 1},
-        {"", 100000, 0, "erreur de l'encodeur", 0, 1},
-        {"disk full", -1, 0, "erreur d'écriture ou disque plein", 2, 1},
-        {"short write", -1, 0, "erreur d'écriture ou disque plein", 2, 1},
-        {"short read", -1, 0, "erreur de lecture du fichier à l'octet 9260", 2, 1},  // 44 + 2 chunks
-        {"", -1, 0, "END", 5, 1},
-        {"", -1, 1, "VBR", 5, 1},
+        {"init", -1, 0, "l'encodeur refuse ces réglages (erreur 2)", 0, 1, 0},
+        {"init", -1, 1, "l'encodeur refuse ces réglages (erreur 2)", 0, 0, 1},
+        {"encode:3", -1, 0, "erreur de l'encodeur (erreur 1)", 3, 1, 0},
+        {"encode:3", -1, 1, "erreur de l'encodeur (erreur 1)", 3, 0, 1},
+        {"deinit", -1, 0, "erreur de l'encodeur (erreur 1)", 5, 1, 0},
+        {"vbrheader", -1, 1, "erreur de l'encodeur (erreur 1)", 5, 1, 0},
+        {"", 0, 0, "erreur de l'encodeur", 0, 1, 0},
+        {"", 100000, 1, "erreur de l'encodeur", 0, 0, 1},
+        {"disk full", -1, 0, "erreur d'écriture ou disque plein", 2, 1, 0},
+        {"short write", -1, 1, "erreur d'écriture ou disque plein", 2, 0, 1},
+        {"short read", -1, 0, "erreur de lecture du fichier à l'octet 9260", 2, 1, 0},  // 44 + 2 chunks
+        // The MP3 held open by another program cannot be replaced.
+        {"held", -1, 0, "le fichier MP3 ne peut pas être créé", 5, 1, 0},
+        {"", -1, 0, "END", 5, 1, 0},
+        {"", -1, 1, "VBR", 5, 1, 0},
     };
     std::string source = addWav("song.wav", 5 * chunkBytes);
     BY_HANDLE_FILE_INFORMATION file;
@@ -256,7 +298,7 @@ TEST_F(WaveJob, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         fakeEncoder::install(c);
         fakeEncoder::failAt(k.failAt.c_str());
         fakeEncoder::beforeChunk = [&] {
-            if (k.failAt == "short read" && calls("encode") == 1) {
+            if (k.failAt == "short read" && count("encode") == 1) {
                 cutShort(file);
             }
         };
@@ -268,7 +310,11 @@ TEST_F(WaveJob, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         writeOutput = shortCount || k.failAt == "disk full" ? fullDisk : WriteFile;
         c.setVbrEnabled(k.vbr);
         writeFileContents(mp3("song.mp3"), "the earlier song");
-        ASSERT_TRUE(run());
+        HANDLE held = k.failAt == "held" ? CreateFileA(mp3("song.mp3").c_str(), GENERIC_READ, 0, nullptr,
+                                                       OPEN_EXISTING, 0, nullptr)
+                                         : INVALID_HANDLE_VALUE;
+        ASSERT_TRUE(w.runJob());
+        CloseHandle(held);
         std::string content = fileContents(mp3("song.mp3"));
         if (strlen(k.outcome) == 3) {
             EXPECT_EQ(content.substr(content.size() - 3), k.outcome);
@@ -277,58 +323,110 @@ TEST_F(WaveJob, WhatFailsAStartedEntryKeepsTheEarlierFile) {
             EXPECT_EQ(content, "the earlier song");
         }
         EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
-        EXPECT_EQ(calls("encode"), k.encodes);
-        EXPECT_EQ(calls("close"), k.closes);
-        EXPECT_EQ(fakeEncoder::calls().back().path, k.vbr ? folder.file("song.~cb") : "");
+        EXPECT_EQ(Positions({count("encode"), count("close"), count("free"), fakeEncoder::streamsAlive()}),
+                  Positions({k.encodes, k.closes, k.frees, 0}));
+        Strings headers;
+        for (const EncoderCall& call : fakeEncoder::calls()) {
+            call.kind == "vbrheader" ? headers.push_back(call.path) : (void)0;
+        }
+        EXPECT_EQ(headers, k.closes && k.vbr ? Strings({folder.file("song.~cb")}) : Strings());
     }
 }
 
-// A cancel during the third of five keeps the first two MP3s and the earlier third; the stream
-// is still flushed and closed, and a start before the worker's end message is refused.
-TEST_F(WaveJob, ACancelKeepsTheEntriesDoneAndTheEarlierFile) {
+// A cancel in the middle of the third of five files takes effect at the next chunk: the first
+// two MP3s stay, the earlier third too, the stream is still flushed, and no job may start
+// before the worker's end message.
+TEST_F(WaveJob, ACancelTakesEffectAtTheNextChunkAndKeepsWhatWasDone) {
     for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"}) {
         addWav(name, 20 * chunkBytes);
     }
     writeFileContents(mp3("3.mp3"), "earlier third");
     int restarted = -1;
-    h.onEvent = [&](const ControlEvent& e) {
-        if (restarted < 0 && isStep(e) && calls("init") == 3) {
+    fakeEncoder::beforeChunk = [&] {
+        if (count("init") == 3 && count("encode") == 2 * 20 + 4) {
             c.setJobRunning(0);
-            restarted = h.start(c);
+            restarted = c.startJob(nullptr, nullptr, nullptr, nullptr, finishPageJobDone);
         }
     };
-    ASSERT_TRUE(run());
-    EXPECT_EQ(h.endParam, (WPARAM)JobCancelled);
+    ASSERT_TRUE(w.runJob());
+    EXPECT_EQ(w.boxes, Strings({"Encodage interrompu!  "}));
     EXPECT_EQ(restarted, 0);
     EXPECT_TRUE(fileExists(mp3("1.mp3")) && fileExists(mp3("2.mp3")));
     EXPECT_EQ(fileContents(mp3("3.mp3")), "earlier third");
     EXPECT_FALSE(fileExists(mp3("4.mp3")) || fileExists(mp3("5.mp3")));
-    EXPECT_EQ(h.of(TotalLabel, WM_SETTEXT).size(), 3u);
-    EXPECT_EQ(calls("init"), 3u);
-    EXPECT_EQ(calls("deinit"), 3u);
-    EXPECT_EQ(calls("close"), 3u);
+    EXPECT_EQ(texts(TotalLabel).size(), 3u);
+    EXPECT_EQ(Positions({count("init"), count("encode"), count("deinit"), count("close")}), Positions({3, 45, 3, 3}));
+}
+
+// A missing destination folder is made with its parents; one that cannot be made is said once,
+// and nothing is converted.
+TEST_F(WaveJob, AMissingDestinationFolderIsMadeOrNothingIsConverted) {
+    addWav("a.wav", chunkBytes);
+    c.setSaveBesideSource(0);
+    writeFileContents(mp3("file"), "a file, not a folder");
+    c.setDestinationFolder(mp3("file\\sub").c_str());
+    ASSERT_TRUE(w.runJob());
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].find("Le dossier de destination n'a pas pu être créé :\n" + mp3("file\\sub") + "\n\n"), 0u);
+    EXPECT_GT(w.boxes[0].size(), mp3("file\\sub").size() + 52);  // with the reason
+    EXPECT_EQ(count("init"), 0u);
+    EXPECT_EQ(w.text(finishButton), "Terminer");
+    c.setDestinationFolder(mp3("new\\deeper").c_str());
+    ASSERT_TRUE(w.runJob());
+    EXPECT_TRUE(fileExists(mp3("new\\deeper\\a.mp3")));
+}
+
+// Only the program's own folder is searched for the library: one lying in the current folder is
+// not taken, nor is one that lacks an entry point the jobs call. Without one no job starts, and
+// an end message that no worker sent changes nothing.
+TEST_F(WaveJob, TheLibraryComesOnlyFromBesideTheProgram) {
+    c.unloadEncoder();
+    char before[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, before);
+    ASSERT_TRUE(CopyFileA(CALBRUNE_BUILD_DIR "\\lame_enc.dll", mp3("lame_enc.dll").c_str(), FALSE));
+    SetCurrentDirectoryA(folder.path());
+    EXPECT_EQ(c.loadEncoder(), 0);
+    EXPECT_EQ(GetModuleHandleA("lame_enc.dll"), nullptr);
+    SetCurrentDirectoryA(before);
+    c.encoderLibrary = LoadLibraryA(CALBRUNE_BUILD_DIR "\\noclose\\lame_enc.dll");
+    ASSERT_NE(c.encoderLibrary, nullptr);
+    EXPECT_EQ(c.loadEncoder(), 0);
+    EXPECT_EQ(c.encoderLibrary, nullptr);
+    ASSERT_TRUE(w.runJob());
+    EXPECT_EQ(w.boxes, Strings({" L'encodage necessite la librairie \"lame_enc.dll\" ."}));
+    c.setCloseWhenDone(1);
+    w.show(IDD_FINISH);
+    w.post(wizard::currentPage(w.sheet), finishPageJobDone, JobCompleted);
+    EXPECT_TRUE(IsWindow(w.sheet) && w.noBox());
 }
 
 // Tracks go whole to the encoder, as they are or averaged to mono, named by their position on
-// the disc. Reading fills the first fifth of a track's share of the bars, encoding the rest.
+// the disc. Reading fills the first fifth of a track's share of the bars, encoding the rest;
+// the file bar has the same range in both phases.
 TEST_F(CdJob, TracksReachTheEncoderAndFillTheBarsInTwoPhases) {
     simInsertDisc('D', simDisc(1, {60, 30, 100, 30, 30, 30, 30, 30, 30, 30, 30, 55}));
     ASSERT_TRUE(runTracks({2, 11}));
     EXPECT_EQ(fileContents(mp3("Piste3.mp3")), mp3Of(simTrackAudio(drive->disc, 2), 2, 16, false));
     EXPECT_EQ(fileContents(mp3("Piste12.mp3")), mp3Of(simTrackAudio(drive->disc, 11), 2, 16, false));
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
+    EXPECT_EQ(texts(FileLabel), Strings({mp3("Piste3.mp3"), mp3("Piste12.mp3")}));
+    EXPECT_EQ(texts(TotalLabel), Strings({"Progression générale ...( 1/2 )", "Progression générale ...( 2/2 )"}));
     std::vector<DWORD> ranges;
-    std::vector<WPARAM> starts;
-    WPARAM overall = 0;
-    for (const ControlEvent& e : h.events) {
+    Positions starts, ends;
+    WPARAM overall = 0, entry = 0;
+    for (const ControlEvent& e : w.events) {
         overall = e.control == TotalBar ? e.wParam : overall;
+        entry = isStep(e) ? e.wParam : entry;
         if (e.message == PBM_SETRANGE32) {
             ranges.push_back((DWORD)e.lParam);
             starts.push_back(overall);
+            ends.push_back(entry);
         }
     }
+    ends.push_back(entry);
     EXPECT_EQ(ranges, std::vector<DWORD>({125 * 2352, 125 * 2352, 55 * 2940, 55 * 2940}));
-    EXPECT_EQ(starts, std::vector<WPARAM>({0, 102, 512, 614}));
+    EXPECT_EQ(starts, Positions({0, 102, 512, 614}));
+    EXPECT_EQ(ends, Positions({0, 100 * 588, 100 * 2940, 55 * 588, 55 * 2940}));
     EXPECT_EQ(overall, 1024u);
     c.setChannelModeIndex(4);
     ASSERT_TRUE(runTracks({0}));
@@ -350,21 +448,6 @@ TEST_F(CdJob, TracksThatFailAreReportedAndTheOthersGoOn) {
                                    "Piste4.mp3 : mémoire insuffisante", "Piste3.mp3 : erreur de l'encodeur (erreur 1)"}));
     EXPECT_EQ(fileContents(mp3("Piste2.mp3")), "old");
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")) || fileExists(mp3("Piste3.mp3")));
-}
-
-// A library that lacks an entry point the jobs call is no encoder, nor is a
-// missing one; without it no job starts, and the user is told why.
-TEST(EncoderLibrary, WithoutEveryEntryPointThereIsNoEncoderAndNoJob) {
-    Converter c;
-    c.encoderLibrary = LoadLibraryA(CALBRUNE_BUILD_DIR "\\noclose\\lame_enc.dll");
-    ASSERT_NE(c.encoderLibrary, nullptr);
-    EXPECT_EQ(c.loadEncoder(), 0);
-    EXPECT_EQ(c.encoderLibrary, nullptr);
-    // No lame_enc.dll lies beside the test program.
-    EXPECT_EQ(c.loadEncoder(), 0);
-    JobHarness h;
-    EXPECT_EQ(h.start(c), 0);
-    EXPECT_EQ(h.questions, Strings({" L'encodage necessite la librairie \"lame_enc.dll\" ."}));
 }
 
 }  // namespace

@@ -2,20 +2,26 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <mutex>
 
 namespace {
 
+enum StreamState { Freed, Open, AwaitingHeader };
+struct Stream {
+    StreamState state;
+    DWORD chunks, perChunk;
+    bool header;
+};
+
 std::mutex lock;
 std::vector<EncoderCall> log;
-std::vector<DWORD> chunks;         // by stream serial: chunks encoded so far
-std::vector<DWORD> perChunk;       // by stream serial: samples per chunk
-std::vector<bool> open;            // by stream serial
+std::vector<Stream> streams;  // by serial; 0 is no stream
 std::string failure;
 
-// Streams are handed out as their serial numbers; 0 and closed ones are not streams.
-unsigned serialOf(HBE_STREAM handle) {
-    return handle < (HBE_STREAM)open.size() && open[handle] ? (unsigned)handle : 0;
+// Streams are handed out as their serial numbers.
+unsigned serialOf(HBE_STREAM handle, StreamState state = Open) {
+    return handle < (HBE_STREAM)streams.size() && streams[handle].state == state ? (unsigned)handle : 0;
 }
 
 BE_ERR record(const char* kind, unsigned stream, BE_ERR result, const EncoderCall& call = {}) {
@@ -26,24 +32,17 @@ BE_ERR record(const char* kind, unsigned stream, BE_ERR result, const EncoderCal
     return result;
 }
 
-BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize,
-                          PHBE_STREAM handle) {
+BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, PHBE_STREAM handle) {
     std::lock_guard<std::mutex> hold(lock);
-    EncoderCall call = {"", 0, 0, *config, {}, {}};
-    if (failure == "init") {
-        return record("init", 0, BE_ERR_INVALID_FORMAT_PARAMETERS, call);
-    }
     *samples = config->nMode == BE_MP3_MODE_MONO ? 1152 : 2304;
     *bufferSize = 16384;
-    *handle = (HBE_STREAM)open.size();
-    chunks.push_back(0);
-    perChunk.push_back(*samples);
-    open.push_back(true);
-    return record("init", *handle, BE_ERR_SUCCESSFUL, call);
+    *handle = (HBE_STREAM)streams.size();
+    streams.push_back({Open, 0, *samples, config->bWriteVBRHeader != 0});
+    BE_ERR result = failure == "init" ? BE_ERR_INVALID_FORMAT_PARAMETERS : BE_ERR_SUCCESSFUL;
+    return record("init", (unsigned)*handle, result, {"", 0, 0, *config, {}, {}});
 }
 
-BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE* output,
-                           DWORD* outputSize) {
+BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE* output, DWORD* outputSize) {
     if (fakeEncoder::beforeChunk) {
         fakeEncoder::beforeChunk();
     }
@@ -51,7 +50,7 @@ BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE*
     unsigned s = serialOf(handle);
     EncoderCall call = {"", 0, 0, {}, {samples, samples + count}, {}};
     *outputSize = 0;
-    if (!s || count > perChunk[s] || failure == "encode:" + std::to_string(++chunks[s])) {
+    if (!s || count > streams[s].perChunk || failure == "encode:" + std::to_string(++streams[s].chunks)) {
         return record("encode", s, BE_ERR_INVALID_FORMAT, call);
     }
     memcpy(output, samples, count * sizeof(SHORT));
@@ -71,21 +70,34 @@ BE_ERR __cdecl closeStream(HBE_STREAM handle) {
     std::lock_guard<std::mutex> hold(lock);
     unsigned s = serialOf(handle);
     if (s) {
-        open[s] = false;
+        streams[s].state = streams[s].header ? AwaitingHeader : Freed;
     }
     return record("close", s, s ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_HANDLE);
 }
 
-// Opens the file unshared, which fails while the caller still holds it
-// open, and ends it with "VBR".
+int __cdecl freeStream(HBE_STREAM handle) {
+    std::lock_guard<std::mutex> hold(lock);
+    unsigned s = serialOf(handle) ? (unsigned)handle : serialOf(handle, AwaitingHeader);
+    if (s) {
+        streams[s].state = Freed;
+    }
+    return (int)record("free", s, s ? 0 : (BE_ERR)-1);
+}
+
+// Writes into the last stream closed, as LAME's does: opens the file
+// unshared, which fails while the caller still holds it open, and ends it
+// with "VBR"; the stream is freed whatever happens.
 BE_ERR __cdecl writeVbrHeader(LPCSTR path) {
     std::lock_guard<std::mutex> hold(lock);
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD done = 0;
     bool written = file != INVALID_HANDLE_VALUE && failure != "vbrheader" && WriteFile(file, "VBR", 3, &done, nullptr);
     CloseHandle(file);
-    EncoderCall call = {"", 0, 0, {}, {}, path};
-    return record("vbrheader", (unsigned)open.size() - 1, written ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT, call);
+    unsigned s = (unsigned)streams.size() - 1;
+    for (; s && streams[s].state != AwaitingHeader; s--) {
+    }
+    streams[s].state = Freed;
+    return record("vbrheader", s, written && s ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT, {"", 0, 0, {}, {}, path});
 }
 
 }  // namespace
@@ -103,10 +115,10 @@ void install(Converter& c) {
     c.beDeinitStream = deinitStream;
     c.beCloseStream = closeStream;
     c.beWriteVBRHeader = writeVbrHeader;
+    c.lameClose = freeStream;
     std::lock_guard<std::mutex> hold(lock);
     log.clear();
-    chunks = perChunk = {0};
-    open = {false};
+    streams = {{Freed, 0, 0, false}};
     failure.clear();
     beforeChunk = nullptr;
 }
@@ -121,10 +133,14 @@ std::vector<EncoderCall> calls() {
     return log;
 }
 
-}  // namespace fakeEncoder
-
-int useLinuxEncoder(Converter& c) {
-    c.unloadEncoder();
-    c.encoderLibrary = LoadLibraryA(CALBRUNE_BUILD_DIR "\\lame_enc.dll");
-    return c.encoderLibrary ? c.loadEncoder() : 0;
+size_t count(const char* kind) {
+    std::lock_guard<std::mutex> hold(lock);
+    return std::count_if(log.begin(), log.end(), [&](const EncoderCall& call) { return call.kind == kind; });
 }
+
+int streamsAlive() {
+    std::lock_guard<std::mutex> hold(lock);
+    return (int)std::count_if(streams.begin(), streams.end(), [](const Stream& s) { return s.state != Freed; });
+}
+
+}  // namespace fakeEncoder

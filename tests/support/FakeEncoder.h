@@ -1,7 +1,9 @@
 // An encoder library inside the test program: install() points a Converter's
 // entry points here. It keeps every call and fails where it is told to. Its
 // "MP3" bytes are the very samples it was given, then "END" at the flush, so
-// a test reads back from the output file what the encoder received.
+// a test reads back from the output file what the encoder received. Like
+// LAME's DLL, it hands out a stream even when it refuses the record, and
+// keeps a closed stream that asked for the VBR header until that is written.
 #pragma once
 
 #include <windows.h>
@@ -13,7 +15,7 @@
 #include "core/Converter.h"
 
 struct EncoderCall {
-    std::string kind;            // init, encode, deinit, close, vbrheader
+    std::string kind;            // init, encode, deinit, close, vbrheader, free (lame_close)
     BE_ERR result;
     unsigned stream;             // serial number of the stream, from 1
     BE_CONFIG config;            // init
@@ -27,9 +29,9 @@ void install(Converter& c);
 // "init", "encode:K" (the K-th chunk of a stream), "deinit" or "vbrheader".
 void failAt(const char* what);
 std::vector<EncoderCall> calls();
+size_t count(const char* kind);
+// Streams handed out and not yet freed.
+int streamsAlive();
 // Runs on the worker's thread at every chunk, before it is encoded.
 extern std::function<void()> beforeChunk;
 }  // namespace fakeEncoder
-
-// The build's own Linux lame_enc.dll, which starts its native helper.
-int useLinuxEncoder(Converter& c);

@@ -9,13 +9,15 @@ TempFolder::TempFolder() {
     CreateDirectoryA(path_, nullptr);
 }
 
-// Calls `each` with the name of every file in `folder` that matches `pattern`.
+// Calls `each` with the name of every file in `folder` that matches `pattern`,
+// and with every folder in it when `folders` is set.
 template <typename Each>
-static void forFiles(const std::string& folder, const char* pattern, Each each) {
+static void forFiles(const std::string& folder, const char* pattern, Each each, bool folders = false) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        bool isFolder = found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        if (!isFolder || (folders && found.cFileName[0] != '.')) {
             each(found.cFileName);
         }
     }
@@ -24,10 +26,15 @@ static void forFiles(const std::string& folder, const char* pattern, Each each) 
     }
 }
 
-TempFolder::~TempFolder() {
-    forFiles(path_, "*", [this](const char* name) { DeleteFileA(file(name).c_str()); });
-    RemoveDirectoryA(path_);
+static void removeTree(const std::string& path) {
+    forFiles(path, "*", [&](const char* name) {
+        std::string inside = path + "\\" + name;
+        DeleteFileA(inside.c_str()) || (removeTree(inside), true);
+    }, true);
+    RemoveDirectoryA(path.c_str());
 }
+
+TempFolder::~TempFolder() { removeTree(path_); }
 
 std::string TempFolder::file(const char* name) const {
     return std::string(path_) + "\\" + name;

@@ -1,6 +1,9 @@
 #include "tests/support/WizardRun.h"
 
+#include <commctrl.h>
+
 #include <atomic>
+#include <iterator>
 
 #include "app/Wizard.h"
 #include "core/Converter.h"
@@ -11,6 +14,10 @@ using namespace wizard;
 static const UINT syncMessage = WM_APP + 0x3A7;
 static std::atomic<LONG> syncsHandled;
 static WNDPROC sheetProcBelow;
+static WizardRun* recording;
+static const int finishControls[] = {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_FILE_CAPTION, IDC_TOTAL_CAPTION};
+static HWND controlsSeen[4];
+static WNDPROC controlProcsBelow[4];
 
 // Above the program's own sheet procedure: counts the test's flushing
 // messages, passes everything else on.
@@ -22,12 +29,25 @@ static LRESULT CALLBACK syncProc(HWND window, UINT message, WPARAM wParam, LPARA
     return CallWindowProcA(sheetProcBelow, window, message, wParam, lParam);
 }
 
+// Above the finish page's bars and captions.
+static LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    int which = (int)(std::find(controlsSeen, controlsSeen + 4, window) - controlsSeen);
+    if (recording && (message == PBM_SETPOS || message == PBM_SETRANGE32 || message == WM_SETTEXT)) {
+        ControlEvent e = {(Control)which, message, wParam, lParam, message == WM_SETTEXT ? (const char*)lParam : ""};
+        recording->events.push_back(e);
+        if (recording->onEvent) {
+            recording->onEvent(e);
+        }
+    }
+    return CallWindowProcA(controlProcsBelow[which], window, message, wParam, lParam);
+}
+
 static DWORD WINAPI wizardThread(LPVOID c) {
     runWizard(GetModuleHandleA(nullptr), (Converter*)c);
     return 0;
 }
 
-WizardRun::WizardRun(Converter& c) {
+WizardRun::WizardRun(Converter& converter) : c(converter) {
     thread = CreateThread(nullptr, 0, wizardThread, &c, 0, nullptr);
     sheet = poll([] { return findDialog(GetCurrentProcessId(), nullptr, nextButton); }, 10000);
     sheetProcBelow = (WNDPROC)SetWindowLongPtrA(sheet, GWLP_WNDPROC, (LONG_PTR)syncProc);
@@ -41,6 +61,7 @@ WizardRun::~WizardRun() {
     }
     WaitForSingleObject(thread, 10000);
     CloseHandle(thread);
+    recording = nullptr;
 }
 
 void WizardRun::settle() {
@@ -72,4 +93,38 @@ std::string WizardRun::answerBox(int button, DWORD ms) {
     std::string said = box ? answer(box, button) : "";
     settle();
     return said;
+}
+
+bool WizardRun::answerNextBox() {
+    HWND box = findDialog(GetCurrentProcessId(), sheet, messageText);
+    if (box) {
+        size_t k = boxes.size();
+        boxes.push_back("");
+        boxes.back() = answer(box, !GetDlgItem(box, IDYES) ? IDOK : k < answers.size() ? answers[k] : IDNO);
+    }
+    return box != nullptr;
+}
+
+bool WizardRun::runJob(DWORD ms) {
+    show(IDD_FINISH);
+    for (int i = 0; i < 4; i++) {
+        HWND control = GetDlgItem(currentPage(sheet), finishControls[i]);
+        if (controlsSeen[i] != control) {
+            controlsSeen[i] = control;
+            controlProcsBelow[i] = (WNDPROC)SetWindowLongPtrA(control, GWLP_WNDPROC, (LONG_PTR)controlProc);
+        }
+    }
+    events.clear();
+    boxes.clear();
+    recording = this;
+    press(PSBTN_FINISH);
+    // The page closes the worker's handle, then shows how the job ended.
+    return poll([&] { return !answerNextBox() && !c.workerExists() && (settle(), !answerNextBox()); }, ms);
+}
+
+std::vector<ControlEvent> WizardRun::of(Control control, UINT message) const {
+    std::vector<ControlEvent> found;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                 [&](const ControlEvent& e) { return e.control == control && e.message == message; });
+    return found;
 }

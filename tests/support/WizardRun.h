@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,6 +107,16 @@ inline std::vector<int> tracksIn(HWND list, const std::vector<int>& select = {})
 
 class Converter;
 
+// What the finish page's bars and captions were sent during a job.
+enum Control { FileBar, TotalBar, FileLabel, TotalLabel };
+struct ControlEvent {
+    Control control;
+    UINT message;  // PBM_SETPOS, PBM_SETRANGE32 or WM_SETTEXT
+    WPARAM wParam;
+    LPARAM lParam;
+    std::string text;
+};
+
 class WizardRun {
 public:
     explicit WizardRun(Converter& c);
@@ -133,8 +144,24 @@ public:
     // The dialog over the page: file chooser, folder browser.
     HWND dialog() { return wizard::poll([&] { return wizard::findDialog(GetCurrentProcessId(), sheet); }, 5000); }
 
+    // Finish on the finish page, then every box answered until the job's
+    // end has been shown: questions get `answers` in turn (IDNO when none is
+    // left). `boxes` holds what they said, `events` what the bars and
+    // captions were sent meanwhile, and `onEvent` sees each event on the
+    // interface thread as it comes. False when the job did not end in time.
+    bool runJob(DWORD ms = 30000);
+    std::vector<ControlEvent> of(Control control, UINT message) const;
+    std::vector<int> answers;
+    std::vector<std::string> boxes;
+    std::vector<ControlEvent> events;
+    std::function<void(const ControlEvent&)> onEvent;
+
     HWND sheet;
 
 private:
+    static LRESULT CALLBACK recordEvent(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+    bool answerNextBox();
+
+    Converter& c;
     HANDLE thread;
 };
