@@ -73,4 +73,4 @@ endif()
 # process, as a user would: the wizard's end-to-end tests and the demo run it.
 add_executable(calbrune_drive tests/tools/WizardDriver.cpp)
 target_include_directories(calbrune_drive PRIVATE ${CMAKE_SOURCE_DIR})
-target_link_libraries(calbrune_drive PRIVATE user32 gdi32)
+target_link_libraries(calbrune_drive PRIVATE user32 gdi32 psapi)

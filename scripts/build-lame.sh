@@ -8,7 +8,9 @@
 # entries; it is unpacked with Debian's patches applied and kept, like each
 # build, in build/lame for the next time.
 #
-#   scripts/build-lame.sh [x86_64] [i686]      (both by default)
+#   scripts/build-lame.sh [x86_64] [i686] [frontend]   (the two DLLs by default)
+# frontend: LAME's own command-line program, lame.exe, built for 64-bit
+# Windows the same way, for the benchmark (build/lame/frontend/frontend).
 set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=$repo_root/build/lame
@@ -135,11 +137,26 @@ check_dll() {
   done
 }
 
+build_frontend() {
+  local out=$work/frontend
+  [ -f "$out/frontend/lame.exe" ] && [ "$(cat "$out/.stamp" 2>/dev/null)" = "$lame_version|$lame_cflags" ] && return 0
+  rm -rf "$out"
+  mkdir -p "$out"
+  (
+    cd "$out"
+    CFLAGS="$lame_cflags" "$source_dir/configure" --host=x86_64-w64-mingw32 --disable-shared --enable-static \
+      --disable-decoder --disable-gtktest --disable-analyzer-hooks >configure.log 2>&1
+    make -j "$(nproc)" >make.log 2>&1
+  ) || die "building lame.exe failed; see $out/*.log"
+  echo "$lame_version|$lame_cflags" >"$out/.stamp"
+}
+
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || archs=(x86_64 i686)
 fetch_source
 for arch in "${archs[@]}"; do
   case $arch in
+    frontend) build_frontend; continue ;;
     x86_64) folder=win64 ;;
     i686) folder=win32 ;;
     *) die "unknown architecture $arch" ;;

@@ -9,7 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine wine64 xvfb xauth
   googletest libgtest-dev
-  g++ libmp3lame-dev lame sox mpg123 ffmpeg
+  dpkg-dev g++ sox mpg123
   python3 locales
 )
 # Scripts that need more name it.

@@ -5,6 +5,7 @@
 # rely on that count).
 set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bash "$repo_root/scripts/install-deps.sh" ffmpeg
 out="$repo_root/tests/data"
 mkdir -p "$out"
 cd "$out"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and opens the program under Wine with the
-# Linux lame_enc.dll beside it, on the X display of the session.
+# Installs what is missing, builds, and opens the program under Wine with
+# LAME's lame_enc.dll beside it, on the X display of the session.
 set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo_root"

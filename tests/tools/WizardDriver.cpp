@@ -1,18 +1,26 @@
 // Starts the program and goes through its wizard from outside, as a user
 // would, printing what it sees:
-//   calbrune_drive PROGRAM wav|cd DESTINATION|- SCREENSHOTS|- [--return] [--tour] [--timed] ITEM...
+//   calbrune_drive PROGRAM wav|cd DESTINATION|- SCREENSHOTS|- [OPTION...] ITEM...
 // ITEMs: WAV files of one folder (wav) or track numbers from 1 (cd). The
 // DESTINATION is chosen in the folder browser. SCREENSHOTS receives NN-page.bmp
-// for each page and the end message. --return: back to the first page after
-// the conversion, then quit through Cancel. --tour: first the CD page with
-// tracks 1 and 2 chosen, then Back. --timed: print "elapsed WHAT SECONDS" when
-// the wizard shows, at Finish and at the end, and wait as long as it takes.
+// for each page and the end message. OPTIONs:
+//   --return          back to the first page after the conversion, then quit
+//                     through Cancel (else the program closes when it is done)
+//   --tour            first the CD page with tracks 1 and 2 chosen, then Back
+//   --vbr METHOD      VBR on, with the method of that row (0 Default ... 4 ABR)
+//   --cancel-at N     Annuler once the overall bar shows N of 1024
+//   --delete-at E F   delete file F, or hold it open unshared (--hold-at),
+//   --hold-at E F     when the counter shows entry E
+//   --timed           print "elapsed WHAT SECONDS" when the wizard shows, at
+//                     Finish and at the end, the program's peak memory when
+//                     it is done, and wait as long as it takes
 // Exits 0 when the program ended with exit code 0, else 1 after a line saying
 // what did not happen. Controls are found by ID, as the sheet's own buttons
 // follow Wine's language.
-#include <stdio.h>
-
 #include "tests/support/WizardRun.h"
+
+#include <psapi.h>
+#include <stdio.h>
 
 using namespace wizard;
 
@@ -25,7 +33,6 @@ PROCESS_INFORMATION child;
 HWND sheet;
 const char* shotFolder;
 int shots;
-bool timed;
 int shot[7];
 LARGE_INTEGER started;
 
@@ -43,9 +50,7 @@ void mark(const char* what) {
     LARGE_INTEGER now, frequency;
     QueryPerformanceCounter(&now);
     QueryPerformanceFrequency(&frequency);
-    if (timed) {
-        printf("elapsed %s %.3f\n", what, double(now.QuadPart - started.QuadPart) / frequency.QuadPart);
-    }
+    printf("elapsed %s %.3f\n", what, double(now.QuadPart - started.QuadPart) / frequency.QuadPart);
 }
 
 [[noreturn]] void fail(const std::string& what) {
@@ -128,18 +133,23 @@ bool answerBox(HWND box) {
     return plain;
 }
 
+// Forty at a time, as a user would pick them in the dialog.
 void addFiles(HWND page, const std::vector<std::string>& paths) {
-    std::string folder = paths[0].substr(0, paths[0].find_last_of('\\')), quoted;
-    for (const std::string& path : paths) {
-        quoted += "\"" + path.substr(folder.size() + 1) + "\" ";
+    std::string folder = paths[0].substr(0, paths[0].find_last_of('\\'));
+    for (size_t first = 0; first < paths.size(); first += 40) {
+        std::string quoted;
+        for (size_t i = first; i < paths.size() && i < first + 40; i++) {
+            quoted += "\"" + paths[i].substr(folder.size() + 1) + "\" ";
+        }
+        click(GetDlgItem(page, 1011));
+        HWND dialog = waitFor("the open-file dialog", [] { return dialogOf(sheet); });
+        fillOpenDialog(dialog, {folder, quoted});
+        if (HWND error = dialogOf(dialog)) {
+            fail("the open-file dialog says: " + textOf(GetDlgItem(error, messageText)));
+        }
+        size_t count = std::min(paths.size(), first + 40);
+        waitFor("the files in the list", [&] { return ask(GetDlgItem(page, 1010), LB_GETCOUNT) == (LRESULT)count; });
     }
-    click(GetDlgItem(page, 1011));
-    HWND dialog = waitFor("the open-file dialog", [] { return dialogOf(sheet); });
-    fillOpenDialog(dialog, {folder, quoted});
-    if (HWND error = dialogOf(dialog)) {
-        fail("the open-file dialog says: " + textOf(GetDlgItem(error, messageText)));
-    }
-    waitFor("the files in the list", [&] { return ask(GetDlgItem(page, 1010), LB_GETCOUNT) == (LRESULT)paths.size(); });
     say("added " + std::to_string(paths.size()) + " file(s) from " + folder);
 }
 
@@ -157,6 +167,10 @@ void chooseTracks(HWND page, const std::vector<std::string>& items) {
 void chooseDestination(HWND page, const std::string& folder) {
     HWND shown = GetDlgItem(page, 1030);
     auto showsFolder = [&] { return !_stricmp(textOf(shown).c_str(), folder.c_str()); };
+    HWND beside = GetDlgItem(page, 1032);
+    if (!folder.empty() && IsWindowEnabled(beside) && ask(beside, BM_GETCHECK)) {
+        click(beside);
+    }
     // When the path runs through a busy folder such as /tmp, Wine's browser
     // often keeps its first selection the first time; a second one works.
     for (int attempt = 0; !folder.empty() && !showsFolder(); attempt++) {
@@ -174,33 +188,87 @@ void chooseDestination(HWND page, const std::string& folder) {
     say("destination: " + (IsWindowEnabled(shown) ? textOf(shown) : "beside each WAV file"));
 }
 
+void chooseVbr(HWND page, int method) {
+    click(GetDlgItem(page, 1050));
+    HWND methods = GetDlgItem(page, 1051);
+    waitFor("the VBR methods", [&] { return IsWindowEnabled(methods); });
+    ask(methods, CB_SETCURSEL, method);
+    PostMessageA(page, WM_COMMAND, MAKEWPARAM(1051, CBN_SELCHANGE), (LPARAM)methods);
+    say("VBR method " + std::to_string(method));
+}
+
+// What is done to a file when the counter reaches an entry.
+struct EntryAction {
+    int entry;
+    bool hold;
+    std::string file;
+};
+
+// While the job runs: a cancel at a point of the overall bar, and the
+// actions at their entries; the end message once it comes.
+HWND watchJob(HWND page, long cancelAt, std::vector<EntryAction>& actions) {
+    bool cancelled = false;
+    return waitFor("the end message", [&]() -> HWND {
+        if (HWND box = dialogOf(sheet, messageText)) {
+            return GetDlgItem(box, IDYES) ? (answerBox(box), nullptr) : box;
+        }
+        if (!cancelled && cancelAt >= 0 && ask(GetDlgItem(page, 1065), PBM_GETPOS) >= cancelAt) {
+            cancelled = true;
+            click(GetDlgItem(sheet, finishButton));
+            say("cancel");
+        }
+        std::string counter = textOf(GetDlgItem(page, 1064));
+        for (EntryAction& a : actions) {
+            if (a.entry && counter.find("( " + std::to_string(a.entry) + "/") != std::string::npos) {
+                bool done = a.hold ? CreateFileA(a.file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) !=
+                                         INVALID_HANDLE_VALUE
+                                   : DeleteFileA(a.file.c_str());
+                say((a.hold ? "held " : "deleted ") + std::to_string(done) + " " + a.file);
+                a.entry = 0;
+            }
+        }
+        return nullptr;
+    }, 3600 * 1000);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QueryPerformanceCounter(&started);
-    std::string options;
-    int first = 5;
-    for (; first < argc && !strncmp(argv[first], "--", 2); first++) {
-        options += argv[first];
+    std::vector<std::string> args(argv, argv + argc), items;
+    bool returning = false, tour = false, timed = false;
+    long vbr = -1, cancelAt = -1;
+    std::vector<EntryAction> actions;
+    for (size_t i = 5; i < args.size(); i++) {
+        const std::string& o = args[i];
+        returning |= o == "--return";
+        tour |= o == "--tour";
+        timed |= o == "--timed";
+        if ((o == "--vbr" || o == "--cancel-at") && i + 1 < args.size()) {
+            (o == "--vbr" ? vbr : cancelAt) = atol(args[++i].c_str());
+        } else if ((o == "--delete-at" || o == "--hold-at") && i + 2 < args.size()) {
+            actions.push_back({atoi(args[i + 1].c_str()), o == "--hold-at", args[i + 2]});
+            i += 2;
+        } else if (o.compare(0, 2, "--")) {
+            items.push_back(o);
+        }
     }
-    if (first >= argc || (strcmp(argv[2], "wav") && strcmp(argv[2], "cd"))) {
-        fputs("usage: calbrune_drive PROGRAM wav|cd DESTINATION|- SCREENSHOTS|- [--return] [--tour] [--timed] ITEM...\n", stderr);
+    if (items.empty() || (args[2] != "wav" && args[2] != "cd")) {
+        fputs("usage: see the top of tests/tools/WizardDriver.cpp\n", stderr);
         return 2;
     }
-    bool wav = !strcmp(argv[2], "wav"), returning = options.find("--return") != std::string::npos;
-    timed = options.find("--timed") != std::string::npos;
-    shotFolder = strcmp(argv[4], "-") ? argv[4] : nullptr;
-    std::vector<std::string> items(argv + first, argv + argc);
+    bool wav = args[2] == "wav";
+    shotFolder = args[4] != "-" ? argv[4] : nullptr;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     if (!CreateProcessA(argv[1], nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
         fail(std::string("cannot start ") + argv[1] + ", error " + std::to_string(GetLastError()));
     }
     sheet = waitFor("the wizard", [] { return dialogOf(nullptr, nextButton); }, 15000);
-    mark("wizard");
+    timed ? mark("wizard") : (void)0;
     HWND page = onPage(Welcome);
     shoot(Welcome);
-    if (options.find("--tour") != std::string::npos) {
+    if (tour) {
         click(GetDlgItem(page, 1003));
         leave(Welcome, nextButton);
         chooseTracks(onPage(Tracks), {"1", "2"});
@@ -212,21 +280,30 @@ int main(int argc, char** argv) {
     page = onPage(wav ? Files : Tracks);
     wav ? addFiles(page, items) : chooseTracks(page, items);
     leave(wav ? Files : Tracks, nextButton);
-    chooseDestination(onPage(Destination), strcmp(argv[3], "-") ? argv[3] : "");
+    chooseDestination(onPage(Destination), args[3] != "-" ? args[3] : "");
     leave(Destination, nextButton);
-    onPage(Options);
+    page = onPage(Options);
+    vbr >= 0 ? chooseVbr(page, (int)vbr) : (void)0;
     leave(Options, nextButton);
-    click(GetDlgItem(onPage(Finish), returning ? 1061 : 1060));
+    page = onPage(Finish);
+    click(GetDlgItem(page, returning ? 1061 : 1060));
     leave(Finish, finishButton);
-    mark("finish");
+    timed ? mark("finish") : (void)0;
     // Questions on the way are answered Oui. Returning, the end message
     // leads to the first page, and Cancel quits.
     if (returning) {
-        waitFor("the end message", [] {
-            HWND box = dialogOf(sheet, messageText);
-            return box && answerBox(box);
-        }, 30000);
-        onPage(Welcome);
+        HWND box = watchJob(page, cancelAt, actions);
+        if (timed) {
+            mark("done");
+            PROCESS_MEMORY_COUNTERS memory = {sizeof(memory)};
+            GetProcessMemoryInfo(child.hProcess, &memory, sizeof(memory));
+            printf("peak_working_set %llu\npeak_private %llu\n", (unsigned long long)memory.PeakWorkingSetSize,
+                   (unsigned long long)memory.PeakPagefileUsage);
+        }
+        // Cancelled, the wizard stays on its last page.
+        bool interrupted = textOf(GetDlgItem(box, messageText)).find("interrompu") != std::string::npos;
+        answerBox(box);
+        interrupted ? (void)0 : (void)onPage(Welcome);
         click(GetDlgItem(sheet, IDCANCEL));
     }
     waitFor("the program to end", [&] {
@@ -234,8 +311,8 @@ int main(int argc, char** argv) {
             answerBox(box);
         }
         return programEnded();
-    }, timed ? 3600 * 1000 : 30000);
-    mark("ended");
+    }, timed ? 3600 * 1000 : 60000);
+    timed ? mark("ended") : (void)0;
     DWORD code = 0;
     GetExitCodeProcess(child.hProcess, &code);
     say("program ended, exit code " + std::to_string(code));

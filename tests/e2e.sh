@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The 64-bit program with LAME's lame_enc.dll, its wizard driven from outside
+# by calbrune_drive under Wine and Xvfb; its MP3 files decoded by mpg123 and
+# compared with what went in: length and loudness. CBR files may carry the
+# encoder's delay and padding (up to three frames more); VBR and ABR files
+# carry the header that tells their exact length.
+#   tests/e2e.sh BUILD_FOLDER (build/win64)
+set -uo pipefail
+build=$(cd "$1" && pwd)
+source "$(dirname "$0")/../scripts/wine-env.sh"
+work=$(mktemp -d /tmp/calbrune-e2e.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+win() { local p=$1; echo "Z:${p//\//\\}"; }
+failed=0
+problem() { echo "FAILED: $*"; failed=1; }
+
+drive() {  # program, then the driver's arguments
+  local program=$1
+  shift
+  timeout 120 wine "$build/calbrune_drive.exe" "$(win "$build/$program")" "$@" >"$work/drive.log" 2>&1 </dev/null ||
+    problem "calbrune_drive $*: $(grep -a calbrune_drive: "$work/drive.log")"
+}
+frames() { echo $(( $(sox "$1" -t raw - 2>/dev/null | wc -c) / $(soxi -c "$1") / 2 )); }
+rms() { sox "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
+# mp3 source slack: decoded frames within [source, source + slack], loudness within 10 %.
+check() {
+  local decoded=$work/decoded.wav want got
+  mpg123 -q -w "$decoded" "$1" 2>/dev/null || { problem "$1 does not decode"; return; }
+  want=$(frames "$2") got=$(frames "$decoded")
+  [ "$got" -ge "$want" ] && [ "$got" -le $((want + $3)) ] || problem "$(basename "$1"): $got frames for $want"
+  awk -v a="$(rms "$2")" -v b="$(rms "$decoded")" 'BEGIN {exit !(b > a * 0.9 && b < a * 1.1)}' ||
+    problem "$(basename "$1"): loudness $(rms "$decoded") for $(rms "$2")"
+}
+
+sox -n -r 44100 -c 2 -b 16 "$work/a.wav" synth 1.5 sine 200-2000 sine 3000-300 vol 0.5
+sox -n -r 22050 -c 1 -b 16 "$work/b.wav" synth 1 pinknoise vol 0.4
+drive calbrune.exe wav - - "$(win "$work/a.wav")" "$(win "$work/b.wav")"
+grep -q "^message:" "$work/drive.log" && problem "the program said: $(grep -a ^message: "$work/drive.log")"
+check "$work/a.mp3" "$work/a.wav" 3456
+check "$work/b.mp3" "$work/b.wav" 3456
+
+for method in 0 4; do
+  mkdir "$work/vbr$method"
+  drive calbrune.exe wav "$(win "$work/vbr$method")" - --return --vbr $method "$(win "$work/a.wav")"
+  check "$work/vbr$method/a.mp3" "$work/a.wav" 0
+done
+
+# Tracks 3 and 1 of a disc made of WAV files, ending on whole sectors.
+for i in 1 2 3; do sox -n -r 44100 -c 2 -b 16 "$work/t$i.wav" synth 0.$((i + 4)) pluck $((i * 110)); done
+mkdir "$work/cd"
+CALBRUNE_SIMCD="G=wav:$(win "$work/t1.wav")|$(win "$work/t2.wav")|$(win "$work/t3.wav")" \
+  drive calbrune_simcd.exe cd "$(win "$work/cd")" - --return 3 1
+grep -q "message: Encodage reussi!" "$work/drive.log" || problem "no success message for the tracks"
+check "$work/cd/Piste1.mp3" "$work/t1.wav" $((3456 + 588))
+check "$work/cd/Piste3.mp3" "$work/t3.wav" $((3456 + 588))
+[ -e "$work/cd/Piste2.mp3" ] && problem "track 2 was converted"
+[ $failed = 0 ] && echo "end to end: passed"
+exit $failed
