@@ -93,10 +93,10 @@ Strings failures() {
     return found;
 }
 
-// What the fake encoder writes for a file's data: each sample scaled to 16 bits and rounded, the
-// channels changed as asked (an 8-bit pair averages exactly, a 16-bit one halves each side
-// first), then its end mark.
-std::string mp3Of(const Bytes& data, int channels, int bits, bool mono) {
+// What the fake encoder writes for a file's data: each sample scaled to 16 bits, rounded half up
+// and clamped (a float's full scale is 1.0), the channels changed as asked (an 8-bit pair averages
+// exactly, a wider one halves each side first), then its end mark.
+std::string mp3Of(const Bytes& data, int channels, int bits, bool mono, bool isFloat = false) {
     std::vector<int> v;
     for (size_t at = 0; at < data.size(); at += bits / 8) {
         int64_t x = 0;
@@ -104,7 +104,10 @@ std::string mp3Of(const Bytes& data, int channels, int bits, bool mono) {
             x |= (int64_t)data[at + b] << (8 * b);
         }
         x -= bits == 8 ? 128 : x >> (bits - 1) << bits;
-        v.push_back(std::min(32767, (int)floor(x * 65536.0 / (1 << bits) + 0.5)));
+        float f;
+        memcpy(&f, &data[at], 4);
+        double scaled = isFloat ? (f != f ? 0 : f * 32768.0) : x * 65536.0 / (1LL << bits);
+        v.push_back((int)std::max(-32768.0, std::min(32767.0, floor(scaled + 0.5))));
     }
     std::vector<SHORT> out;
     for (size_t i = 0; i < v.size(); i += channels) {
@@ -120,8 +123,8 @@ std::string mp3Of(const Bytes& data, int channels, int bits, bool mono) {
 }
 
 // Every channel mode against every input format (one with its data chunk first): the MP3 holds
-// the file's audio converted as asked. A file that is no WAV, or whose MP3 would replace it,
-// fails with its reason and costs no file.
+// the file's audio converted as asked, chunk by chunk as the encoder asks. A file that is no WAV,
+// or whose MP3 would replace it, fails with its reason and costs no file.
 TEST_F(WaveJob, EncoderGetsTheConvertedAudioOfEachFormat) {
     std::string text = folder.file("text.wav");
     writeFileContents(text, "this is not a wave file at all");
@@ -130,8 +133,10 @@ TEST_F(WaveJob, EncoderGetsTheConvertedAudioOfEachFormat) {
     std::string odd = writeBytes(folder, "odd.mp3", oddWav);
     struct Format {
         const char* name;
-        uint16_t channels, bits;
-    } const formats[] = {{"s16", 2, 16}, {"m16", 1, 16}, {"m8", 1, 8}, {"s8", 2, 8}, {"m24", 1, 24}, {"late", 2, 16}};
+        uint16_t channels, bits, tag;
+    } const formats[] = {{"s16", 2, 16, 1}, {"m16", 1, 16, 1}, {"m8", 1, 8, 1},  {"s8", 2, 8, 1},
+                         {"m24", 1, 24, 1}, {"s32", 2, 32, 1}, {"f32", 2, 32, 3}, {"late", 2, 16, 1}};
+    const size_t n = sizeof(formats) / sizeof(formats[0]);
     for (int mode : {0, 1, 4}) {  // Auto, Stéreo, Mono
         fakeEncoder::install(c);
         c.sourceFiles.clear();
@@ -143,8 +148,8 @@ TEST_F(WaveJob, EncoderGetsTheConvertedAudioOfEachFormat) {
             data.push_back(patternBytes((3 * 1152 + 100) * f.channels * f.bits / 8, f.channels * 100 + f.bits + mode));
             Bytes late;
             putChunk(late, "data", data.back());
-            putChunk(late, "fmt ", formatBody(1, f.channels, 44100, f.bits));
-            Bytes wav = f.name[0] == 'l' ? riffWave(late) : canonicalWav(f.channels, 44100, f.bits, data.back());
+            putChunk(late, "fmt ", formatBody(f.tag, f.channels, 44100, f.bits));
+            Bytes wav = f.name[0] == 'l' ? riffWave(late) : wavOf(formatBody(f.tag, f.channels, 44100, f.bits), data.back());
             c.sourceFiles.append(writeBytes(folder, (std::string(f.name) + ".wav").c_str(), wav).c_str());
         }
         ASSERT_TRUE(w.runJob());
@@ -154,14 +159,14 @@ TEST_F(WaveJob, EncoderGetsTheConvertedAudioOfEachFormat) {
         EXPECT_EQ(readWholeFile(odd), oddWav);
         std::string modes;
         for (const EncoderCall& call : fakeEncoder::calls()) {
-            modes += call.kind == "init" ? std::to_string(call.config.nMode) : "";
+            modes += call.kind == "init" ? std::to_string(call.mode) : "";
         }
-        EXPECT_EQ(modes, mode == 4 ? "333333" : mode == 1 ? "000000" : "133131");
-        EXPECT_EQ(count("encode"), 6 * 4u);  // whole chunks but the last of each file
-        for (size_t i = 0; i < 6; i++) {
+        EXPECT_EQ(modes, mode == 4 ? "33333333" : mode == 1 ? "00000000" : "13313111");
+        EXPECT_EQ(count("encode"), n * 4);  // whole chunks but the last of each file
+        for (size_t i = 0; i < n; i++) {
             const Format& f = formats[i];
             bool mono = mode == 4 || (mode == 0 && f.channels == 1);
-            EXPECT_EQ(fileContents(mp3(f.name + std::string(".mp3"))), mp3Of(data[i], f.channels, f.bits, mono))
+            EXPECT_EQ(fileContents(mp3(f.name + std::string(".mp3"))), mp3Of(data[i], f.channels, f.bits, mono, f.tag == 3))
                 << f.name << " mode " << mode;
         }
     }

@@ -378,23 +378,43 @@ TEST_F(Wizard, MissingLibraryThenFailuresAreSaidAndTheWizardStaysOpen) {
     EXPECT_FALSE(w.ended(0));
 }
 
+// A control's text; a list's lines, the one selected in a box marked "*".
+std::string shownIn(HWND control) {
+    char kind[16] = "";
+    GetClassNameA(control, kind, sizeof kind);
+    bool box = !lstrcmpiA(kind, "ComboBox"), list = box || !lstrcmpiA(kind, "ListBox");
+    std::string text = list ? "" : textOf(control);
+    for (int i = 0; list && i < (int)ask(control, box ? CB_GETCOUNT : LB_GETCOUNT); i++) {
+        char line[128] = "";
+        ask(control, box ? CB_GETLBTEXT : LB_GETTEXT, i, (LPARAM)line);
+        text += (i ? "," : "") + std::string(line) + (box && ask(control, CB_GETCURSEL) == i ? "*" : "");
+    }
+    return text;
+}
+
 // Every text of each page in template order ("|" between controls), and the
-// header strings.
+// header strings. The CD page lists the CD-ROM drives, with the first one
+// that holds a readable disc chosen, and that disc's tracks with their
+// lengths in whole seconds.
 TEST_F(Wizard, TextsAreTheProgramsOwn) {
-    ASSERT_EQ(simConfigure("G=300"), 1);
+    ASSERT_EQ(simConfigure("E;G=15301,300"), 1);
+    simAddDrive('C', DRIVE_FIXED);
     c.setDestinationFolder("C:\\Musique");
     const std::pair<int, const char*> texts[] = {
         {IDD_WELCOME, "Bienvenue dans Calbrune 1.0|Calbrune vous aide à convertir facilement les fichiers WAVE et les "
                       "pistes CD aux formats MP3.|Sélectionnez l'action à effectuer et cliquez sur Suivant pour "
                       "continuer.|Convertir les fichiers WAVE|Convertir les pistes CD audio|"},
         {IDD_WAVEFILES, "Sélectionnez un ou plusieurs fichiers et cliquez sur Suivant pour continuer.||Ajouter|Supprimer|"},
-        {IDD_CDTRACKS, "Sélectionnez le lecteur.|G:\\|Sélectionnez les pistes à encoder.|Liste des pistes à encoder:|||>|<|>>|<<|"},
+        {IDD_CDTRACKS, "Sélectionnez le lecteur.|E:\\,G:\\*|Sélectionnez les pistes à encoder.|Liste des pistes à "
+                       "encoder:|  Piste  01      3 ' 24,  Piste  02      0 ' 04||>|<|>>|<<|"},
         {IDD_DESTINATION, "Sélectionnez un répertoire et cliquez sur Suivant pour continuer.|C:\\Musique|Parcourir|  "
                           "Convertir dans le dossier d'origine|  Avertir avant de remplacer un fichier existant|"},
         {IDD_OPTIONS, "Mode bitrate||128 Kbps mpeg1\r\n 80 Kbps mpeg2|Format audio et optimisation|Echantillonnage:| "
-                      "Auto|Format audio:| Auto|Qualité encodage:| Normal|Divers|  Privé|  Original|  Copyright|Mode "
-                      "VBR|Activer Mode VBR:| Default|Minimum bitrate : 32 kbps||Maximum bitrate : 320 kbps||Qualité VBR "
-                      ": 4||Moyenne ABR : 128 kbps||"},
+                      "Auto*, 48 000 Hz, 44 100 Hz, 32 000 Hz, 24 000 Hz, 22 050 Hz, 16 000 Hz|Format audio:| Auto*, "
+                      "Stéreo, Joint Stéreo, Dual Channel, Mono|Qualité encodage:| Low, Voice, R3Mix, Normal*, High, "
+                      "VeryHigh|Divers|  Privé|  Original|  Copyright|Mode VBR|Activer Mode VBR:| Default*, OLD, NEW, "
+                      "MTRH, ABR|Minimum bitrate : 32 kbps||Maximum bitrate : 320 kbps||Qualité VBR : 4||Moyenne ABR : "
+                      "128 kbps||"},
         {IDD_FINISH, "Calbrune a toutes les informations nécéssaires pour commencer l'encodage.|Cliquez sur terminer "
                      "pour lancer l'encodage.| Fermer l'application après l'encodage.| Retourner au début de page "
                      "après l'encodage.|Progression fichier...||Progression générale...||"},
@@ -415,7 +435,7 @@ TEST_F(Wizard, TextsAreTheProgramsOwn) {
             w.show(text.first);
             EXPECT_EQ(textOf(w.sheet), "Calbrune 1.0");
             for (HWND child = GetWindow(currentPage(w.sheet), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-                found += textOf(child) + "|";
+                found += shownIn(child) + "|";
             }
         } else {
             found.resize(128);

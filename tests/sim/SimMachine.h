@@ -1,50 +1,37 @@
 // A simulated machine behind the CD device layer: drive letters, discs
-// described by their table of contents and their audio, and faults.
+// described by where their tracks start, their audio, and faults.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
-#include <string>
 #include <vector>
 
-struct SimEntry {
-    BYTE minutes, seconds, frames;
-};
-
 struct SimDisc {
-    int firstTrack, lastTrack;      // the TOC's bytes, normally lastTrack = firstTrack + tracks - 1
-    std::vector<SimEntry> entries;  // the tracks, then the lead-out; none: no disc
-    std::vector<BYTE> audio;        // from sector 0; later sectors hold a pattern of their number
+    int firstTrack, lastTrack;   // the TOC's bytes, normally lastTrack = firstTrack + tracks - 1
+    std::vector<DWORD> starts;   // sectors where the tracks start, then the lead-out; none: no disc
+    std::vector<BYTE> audio;     // from sector 0; later sectors hold a pattern of their number
 };
 
 // Tracks of the given lengths in sectors, the first at sector firstSector.
 SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors, DWORD firstSector = 0);
-// The bytes that a perfect read of `count` sectors from `sector` gives.
-void simDiscAudio(const SimDisc& disc, DWORD sector, DWORD count, BYTE* out);
-std::vector<BYTE> simTrackAudio(const SimDisc& disc, int track);
-
-struct SimRawRead {
-    LONGLONG diskOffset;
-    DWORD sectorCount;
-};
+// The bytes that a perfect read of track k gives.
+std::vector<BYTE> simTrackAudio(const SimDisc& disc, int k);
 
 struct SimDrive {
-    char letter;
     UINT type;
     SimDisc disc;
     bool tocFails;
-    DWORD tocCut;      // bytes left out of the end of the TOC answer
     LONG failReadAt;   // a request that covers this sector fails; -1 none
-    LONG shortReadAt;  // a request that covers it answers the bytes before it and half a sector
-    std::vector<SimRawRead> reads;
+    LONG shortReadAt;  // a request that covers it answers the sectors before it and half a sector
+    std::vector<DWORD> reads;            // the sector count of each raw read
     std::function<void(int)> afterRead;  // after each raw read, with its number from 1
 };
 
 // No drives, no faults, no memory limit.
 void simReset();
+// Any earlier drive of that letter is replaced.
 SimDrive* simAddDrive(char letter, UINT type = DRIVE_CDROM);
-SimDrive* simDrive(char letter);
 void simInsertDisc(char letter, const SimDisc& disc);
 // Track buffers larger than this cannot be allocated; 0 for no limit.
 void simSetMemoryLimit(SIZE_T bytes);

@@ -16,19 +16,15 @@ struct Stream {
 
 std::mutex lock;
 std::vector<EncoderCall> log;
-std::vector<Stream> streams;  // by serial; 0 is no stream
+std::vector<Stream> streams;  // by serial, which is the handle; 0 is no stream
 std::string failure;
 
-// Streams are handed out as their serial numbers.
-unsigned serialOf(HBE_STREAM handle, StreamState state = Open) {
-    return handle < (HBE_STREAM)streams.size() && streams[handle].state == state ? (unsigned)handle : 0;
+Stream* streamOf(HBE_STREAM handle, StreamState state = Open) {
+    return handle < streams.size() && streams[handle].state == state ? &streams[handle] : nullptr;
 }
 
-BE_ERR record(const char* kind, unsigned stream, BE_ERR result, const EncoderCall& call = {}) {
-    log.push_back(call);
-    log.back().kind = kind;
-    log.back().stream = stream;
-    log.back().result = result;
+BE_ERR record(BE_ERR result, const char* kind, int mode = 0, const char* path = "") {
+    log.push_back({kind, mode, path});
     return result;
 }
 
@@ -36,10 +32,9 @@ BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, 
     std::lock_guard<std::mutex> hold(lock);
     *samples = config->nMode == BE_MP3_MODE_MONO ? 1152 : 2304;
     *bufferSize = 16384;
-    *handle = (HBE_STREAM)streams.size();
+    *handle = streams.size();
     streams.push_back({Open, 0, *samples, config->bWriteVBRHeader != 0});
-    BE_ERR result = failure == "init" ? BE_ERR_INVALID_FORMAT_PARAMETERS : BE_ERR_SUCCESSFUL;
-    return record("init", (unsigned)*handle, result, {"", 0, 0, *config, {}, {}});
+    return record(failure == "init" ? BE_ERR_INVALID_FORMAT_PARAMETERS : 0, "init", config->nMode);
 }
 
 BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE* output, DWORD* outputSize) {
@@ -47,57 +42,50 @@ BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE*
         fakeEncoder::beforeChunk();
     }
     std::lock_guard<std::mutex> hold(lock);
-    unsigned s = serialOf(handle);
-    EncoderCall call = {"", 0, 0, {}, {samples, samples + count}, {}};
+    Stream* s = streamOf(handle);
     *outputSize = 0;
-    if (!s || count > streams[s].perChunk || failure == "encode:" + std::to_string(++streams[s].chunks)) {
-        return record("encode", s, BE_ERR_INVALID_FORMAT, call);
+    if (!s || count > s->perChunk || failure == "encode:" + std::to_string(++s->chunks)) {
+        return record(BE_ERR_INVALID_FORMAT, "encode");
     }
     memcpy(output, samples, count * sizeof(SHORT));
     *outputSize = count * sizeof(SHORT);
-    return record("encode", s, BE_ERR_SUCCESSFUL, call);
+    return record(0, "encode");
 }
 
 BE_ERR __cdecl deinitStream(HBE_STREAM handle, BYTE* output, DWORD* outputSize) {
     std::lock_guard<std::mutex> hold(lock);
-    unsigned s = serialOf(handle);
-    *outputSize = s && failure != "deinit" ? 3 : 0;
+    *outputSize = streamOf(handle) && failure != "deinit" ? 3 : 0;
     memcpy(output, "END", *outputSize);
-    return record("deinit", s, *outputSize ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT);
+    return record(*outputSize ? 0 : BE_ERR_INVALID_FORMAT, "deinit");
 }
 
 BE_ERR __cdecl closeStream(HBE_STREAM handle) {
     std::lock_guard<std::mutex> hold(lock);
-    unsigned s = serialOf(handle);
-    if (s) {
-        streams[s].state = streams[s].header ? AwaitingHeader : Freed;
-    }
-    return record("close", s, s ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_HANDLE);
+    Stream* s = streamOf(handle);
+    s ? (void)(s->state = s->header ? AwaitingHeader : Freed) : (void)0;
+    return record(s ? 0 : BE_ERR_INVALID_HANDLE, "close");
 }
 
 int __cdecl freeStream(HBE_STREAM handle) {
     std::lock_guard<std::mutex> hold(lock);
-    unsigned s = serialOf(handle) ? (unsigned)handle : serialOf(handle, AwaitingHeader);
-    if (s) {
-        streams[s].state = Freed;
-    }
-    return (int)record("free", s, s ? 0 : (BE_ERR)-1);
+    Stream* s = streamOf(handle) ? streamOf(handle) : streamOf(handle, AwaitingHeader);
+    s ? (void)(s->state = Freed) : (void)0;
+    return (int)record(s ? 0 : (BE_ERR)-1, "free");
 }
 
-// Writes into the last stream closed, as LAME's does: opens the file
-// unshared, which fails while the caller still holds it open, and ends it
-// with "VBR"; the stream is freed whatever happens.
+// Writes into the last stream closed, as LAME's does, and frees it whatever
+// happens: opens the file unshared, which fails while the caller still holds
+// it open, and ends it with "VBR".
 BE_ERR __cdecl writeVbrHeader(LPCSTR path) {
     std::lock_guard<std::mutex> hold(lock);
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD done = 0;
     bool written = file != INVALID_HANDLE_VALUE && failure != "vbrheader" && WriteFile(file, "VBR", 3, &done, nullptr);
     CloseHandle(file);
-    unsigned s = (unsigned)streams.size() - 1;
-    for (; s && streams[s].state != AwaitingHeader; s--) {
-    }
-    streams[s].state = Freed;
-    return record("vbrheader", s, written && s ? BE_ERR_SUCCESSFUL : BE_ERR_INVALID_FORMAT, {"", 0, 0, {}, {}, path});
+    auto waiting = std::find_if(streams.rbegin(), streams.rend(), [](const Stream& s) { return s.state == AwaitingHeader; });
+    written = written && waiting != streams.rend();
+    waiting != streams.rend() ? (void)(waiting->state = Freed) : (void)0;
+    return record(written ? 0 : BE_ERR_INVALID_FORMAT, "vbrheader", 0, path);
 }
 
 }  // namespace

@@ -6,8 +6,6 @@
 // keeps a closed stream that asked for the VBR header until that is written.
 #pragma once
 
-#include <windows.h>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,12 +13,9 @@
 #include "core/Converter.h"
 
 struct EncoderCall {
-    std::string kind;            // init, encode, deinit, close, vbrheader, free (lame_close)
-    BE_ERR result;
-    unsigned stream;             // serial number of the stream, from 1
-    BE_CONFIG config;            // init
-    std::vector<SHORT> samples;  // encode
-    std::string path;            // vbrheader
+    std::string kind;  // init, encode, deinit, close, vbrheader, free (lame_close)
+    int mode;          // init: the record's nMode
+    std::string path;  // vbrheader
 };
 
 namespace fakeEncoder {
