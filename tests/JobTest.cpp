@@ -433,6 +433,8 @@ TEST_F(CdJob, TracksReachTheEncoderAndFillTheBarsInTwoPhases) {
     EXPECT_EQ(starts, Positions({0, 102, 512, 614}));
     EXPECT_EQ(ends, Positions({0, 100 * 588, 100 * 2940, 55 * 588, 55 * 2940}));
     EXPECT_EQ(overall, 1024u);
+    // Requests of 27 sectors, then ever smaller ones for the tail.
+    EXPECT_EQ(drive->reads, std::vector<DWORD>({27, 27, 27, 13, 6, 27, 27, 1}));
     c.setChannelModeIndex(4);
     ASSERT_TRUE(runTracks({0}));
     EXPECT_EQ(fileContents(mp3("Piste1.mp3")), mp3Of(simTrackAudio(drive->disc, 0), 2, 16, true));
@@ -453,6 +455,59 @@ TEST_F(CdJob, TracksThatFailAreReportedAndTheOthersGoOn) {
                                    "Piste4.mp3 : mémoire insuffisante", "Piste3.mp3 : erreur de l'encodeur (erreur 1)"}));
     EXPECT_EQ(fileContents(mp3("Piste2.mp3")), "old");
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")) || fileExists(mp3("Piste3.mp3")));
+}
+
+// A cancel while a track is read stops the reading at the next request; the
+// track's earlier MP3 stays.
+TEST_F(CdJob, ACancelStopsTheReadingAtTheNextRequest) {
+    simInsertDisc('D', simDisc(1, {200}));
+    writeFileContents(mp3("Piste1.mp3"), "old");
+    drive->afterRead = [&](int done) { done == 2 ? c.setJobRunning(0) : (void)0; };
+    ASSERT_TRUE(runTracks({0}));
+    EXPECT_EQ(w.boxes, Strings({"Encodage interrompu!  "}));
+    EXPECT_EQ(drive->reads.size(), 2u);
+    EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old");
+}
+
+// LAME's own DLL, built beside the program, gets the record as the program
+// fills it: what each setting asks shows in the MP3 it writes.
+TEST_F(WaveJob, TheRecordReachesLamesOwnDllAsMeant) {
+    c.unloadEncoder();
+    c.encoderLibrary = LoadLibraryA(CALBRUNE_BUILD_DIR "\\lame_enc.dll");
+    ASSERT_EQ(c.loadEncoder(), 1);
+    struct Case {
+        DWORD rate;
+        int bitrate, mode, quality, privateBit, copyright, original, abr;
+        // The first frame's MPEG version, layer, bitrate, rate and private bit; mode, copyright and
+        // original; or the average bitrate that LAME's tag gives.
+        unsigned header, mask;
+    } const cases[] = {
+        {44100, 13, 3, 3, 1, 1, 0, 0, 0xFBE188, 0xFFFFCF},  // 320 kbps, dual channel, private, copyright, a copy
+        {44100, 8, 0, 3, 0, 0, 1, 0, 0xFB9044, 0xFFFFCF},   // 128 kbps joint stereo, original
+        {32000, 8, 0, 3, 0, 0, 1, 0, 0xFB9844, 0xFFFFCF},   // still MPEG-1 at 32 kHz: 128 kbps
+        {44100, 8, 0, 1, 0, 0, 1, 0, 0xC0, 0xC0},           // the voice preset, of varying bitrate: mono
+        {44100, 8, 0, 3, 0, 0, 1, 200, 200, 0},             // ABR at 200 kbps
+    };
+    for (const Case& k : cases) {
+        c.sourceFiles.clear();
+        c.sourceFiles.append(writeBytes(folder, "a.wav", canonicalWav(2, k.rate, 16, patternBytes(4 * k.rate))).c_str());
+        c.setBitrateIndex(k.bitrate);
+        c.setChannelModeIndex(k.mode);
+        c.setQualityIndex(k.quality);
+        c.setPrivateBit(k.privateBit);
+        c.setCopyrightBit(k.copyright);
+        c.setOriginalBit(k.original);
+        c.setVbrEnabled(k.abr != 0);
+        c.setVbrMethodIndex(4);
+        c.setAbrBitrate(k.abr);
+        ASSERT_TRUE(w.runJob());
+        EXPECT_EQ(w.boxes, Strings({"Encodage reussi!  "}));
+        std::string out = fileContents(mp3("a.mp3"));
+        size_t at = out.find("\xFF\xFB");
+        unsigned header = at == std::string::npos ? 0 : (BYTE)out[at + 1] << 16 | (BYTE)out[at + 2] << 8 | (BYTE)out[at + 3];
+        size_t tag = out.find("LAME3.100");
+        EXPECT_EQ(k.mask ? header & k.mask : tag < 200 ? (BYTE)out[tag + 20] : 0, k.header) << k.header;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,157 @@
+// The parts of the core that need no window: the WAV header, the output's
+// name and its temporary file, and the program's texts as they are stored.
+#include <gtest/gtest.h>
+
+#include "jobs/JobFrame.h"
+#include "tests/WavTestFiles.h"
+
+typedef std::vector<uint64_t> Values;
+
+struct Chunk {
+    const char* tag;
+    Bytes body;
+    int64_t declared = -1;
+};
+
+static Bytes riffOf(std::initializer_list<Chunk> chunks) {
+    Bytes b;
+    for (const Chunk& chunk : chunks) {
+        putChunk(b, chunk.tag, chunk.body, chunk.declared);
+    }
+    return riffWave(b);
+}
+
+TEST(WavHeader, BuiltAndDamagedFiles) {
+    Bytes format = formatBody(1, 2, 44100, 16);
+    Bytes stereo = canonicalWav(2, 44100, 16, patternBytes(1001));
+    stereo.pop_back();  // 1001 bytes of data, no pad byte
+    Bytes extensible = readWholeFile(testDataPath("ffmpeg-s16-stereo-96000-extensible.wav"));
+    Bytes many;
+    putChunk(many, "fmt ", format);
+    for (int i = 0; i < 6000; i++) {
+        putChunk(many, "pad ", Bytes());
+    }
+    putChunk(many, "data", patternBytes(40));
+    struct Case {
+        Bytes file;
+        WavStatus status;
+        uint32_t dataOffset = 0, dataSize = 0;
+    };
+    const Case cases[] = {
+        // Data sizes that lie give the whole frames that the file holds; 0,
+        // as a recorder stopped early leaves it, the rest of the file.
+        {edited(stereo, 40, 0xFFFFFFFF), WavUsable, 44, 1000},
+        {edited(stereo, 40, 999), WavUsable, 44, 996},
+        {edited(stereo, 40, 0), WavUsable, 44, 1000},
+        {edited(stereo, 4, 0), WavUsable, 44, 1000},
+        {canonicalWav(2, 44100, 24, patternBytes(47)), WavUsable, 44, 42},
+        // Odd chunks are padded; a data chunk followed by another, even
+        // empty, keeps its size.
+        {riffOf({{"junk", Bytes(5)}, {"fmt ", format}, {"LIST", Bytes(3)}, {"data", Bytes(20)},
+                 {"LIST", Bytes(8)}}), WavUsable, 70, 20},
+        {riffOf({{"fmt ", format}, {"data", {}}, {"LIST", Bytes(30)}}), WavUsable, 44, 0},
+        {riffOf({{"data", Bytes(100)}, {"fmt ", format}}), WavUsable, 20, 100},
+        // The walk stops after 4096 chunks, and at a size that runs past the end.
+        {riffWave(many), WavNoDataChunk},
+        {riffOf({{"fmt ", format}, {"LIST", {}, 0xFFFFFFF7}, {"data", Bytes(40)}}), WavNoDataChunk},
+        {riffOf({{"fmt ", format}}), WavNoDataChunk},
+        {riffOf({{"data", Bytes(40)}}), WavNoFormatChunk},
+        {Bytes(stereo.begin(), stereo.begin() + 30), WavNoFormatChunk},
+        {Bytes(stereo.begin(), stereo.begin() + 11), WavNotRiffWave},
+        {edited(stereo, 8, 0x20495641), WavNotRiffWave},  // "AVI "
+        {edited(stereo, 20, 0, 2), WavNotPcm},
+        {edited(extensible, 59, 0), WavNotPcm},   // the sub-format's GUID
+        {edited(extensible, 16, 18), WavNotPcm},  // an extensible format cut short
+        {edited(stereo, 34, 20, 2), WavBadSampleSize},
+        {edited(edited(stereo, 20, 3, 2), 34, 64, 2), WavBadFloatSize},
+        // 24 bits padded to 4 bytes, said only by the block size, would be
+        // read as noise; 16-bit files are read packed, as they always were.
+        {edited(canonicalWav(2, 44100, 24, Bytes(48)), 32, 8, 2), WavBadBlockAlign},
+        {edited(stereo, 32, 8, 2), WavUsable, 44, 1000},
+        {edited(stereo, 24, 7999), WavBadSampleRate},
+        {edited(stereo, 24, 192001), WavBadSampleRate},
+        {edited(stereo, 24, 192000), WavUsable, 44, 1000},
+    };
+    for (const Case& k : cases) {
+        WavInfo info = {};
+        WavStatus status = parseWavBytes(k.file.data(), k.file.size(), &info);
+        EXPECT_EQ(Values({status, status == WavUsable ? info.dataOffset : 0, info.dataSize}),
+                  Values({k.status, k.dataOffset, k.dataSize})) << &k - cases;
+    }
+}
+
+TEST(BuildOutputPath, TheMp3GoesBesideTheSourceOrInTheDestinationFolder) {
+    const std::string stem = "C:\\" + std::string(252, 'a'), folder = "D:\\" + std::string(200, 'd');
+    struct Case {
+        int beside, kind;  // beside -1: the default
+        std::string folder, source, expected;  // expected "": refused rather than cut
+    };
+    const Case cases[] = {
+        {-1, 0, "D:\\Mp3", "C:\\Son\\concert.live.wav", "C:\\Son\\concert.live.mp3"},
+        {1, 0, "D:\\Mp3", "C:\\Son.d\\prise", "C:\\Son.d\\prise.mp3"},
+        {0, 0, "D:\\Mp3\\", "C:\\Son\\caf\xE9.WAV", "D:\\Mp3\\caf\xE9.mp3"},
+        {0, 0, "E:\\", "C:\\Son.d\\prise", "E:\\prise.mp3"},
+        // CD tracks always go to the destination folder.
+        {1, 1, "D:\\Mp3", "Piste3.mp3", "D:\\Mp3\\Piste3.mp3"},
+        {1, 0, "", stem + ".wav", stem + ".mp3"},
+        {1, 0, "", stem + "b", ""},
+        {1, 0, "", "C:\\" + std::string(300, 'a') + ".wav", ""},
+        // Cut to 259 characters, this one would still have an extension to replace.
+        {1, 0, "", "C:\\" + std::string(245, 'a') + ".x" + std::string(60, 'b') + ".wav", ""},
+        {0, 0, folder, "C:\\Son\\" + std::string(51, 'n') + ".wav", folder + "\\" + std::string(51, 'n') + ".mp3"},
+        {0, 0, folder, "C:\\Son\\" + std::string(52, 'n') + ".wav", ""},
+    };
+    for (const Case& k : cases) {
+        Converter c;
+        if (k.beside >= 0) {
+            c.setSaveBesideSource(k.beside);
+        }
+        c.setSourceKind(k.kind);
+        c.setDestinationFolder(k.folder.c_str());
+        char out[MAX_PATH];
+        EXPECT_EQ(c.buildOutputPath(out, k.source.c_str()), !k.expected.empty()) << k.source;
+        EXPECT_EQ(out, k.expected);
+    }
+}
+
+// The temporary file beside an output takes no file of the user's over; a
+// discarded one, or one that cannot be flushed, is deleted and the earlier
+// output stays.
+TEST(PendingOutput, TheEarlierOutputStaysUnlessACommitSucceeds) {
+    TempFolder folder;
+    std::string final = folder.file("b.mp3");
+    writeFileContents(final, "earlier");
+    writeFileContents(folder.file("b.~cb"), "the user's own");
+    PendingOutput output;
+    ASSERT_EQ(openPendingOutput(&output, final.c_str()), 1);
+    EXPECT_EQ(std::string(output.tempPath), folder.file("b.~c1"));
+    DWORD written;
+    WriteFile(output.file, "half", 4, &written, nullptr);
+    discardPendingOutput(&output);
+    EXPECT_FALSE(fileExists(folder.file("b.~c1")));
+    EXPECT_EQ(fileContents(folder.file("b.~cb")), "the user's own");
+
+    // A handle without write access cannot be flushed.
+    ASSERT_EQ(openPendingOutput(&output, final.c_str()), 1);
+    WriteFile(output.file, "new", 3, &written, nullptr);
+    CloseHandle(output.file);
+    output.file = CreateFileA(output.tempPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    EntryFailure failure;
+    DWORD error;
+    EXPECT_EQ(commitPendingOutput(&output, &failure, &error), 0);
+    EXPECT_EQ(failure, FailWriteError);
+    EXPECT_EQ(error, (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(fileExists(folder.file("b.~c1")));
+    EXPECT_EQ(fileContents(final), "earlier");
+}
+
+// é is the byte E9 in the program's French texts, not UTF-8's two bytes.
+TEST(Charset, TheProgramsTextsAreWindows1252) {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string program = fileContents(std::string(path, strrchr(path, '\\')) + "\\..\\calbrune.exe");
+    ASSERT_FALSE(program.empty());
+    for (const char* text : {" Joint St\xE9reo", "les donn\xE9" "es audio", "Progression g\xE9n\xE9rale"}) {
+        EXPECT_NE(program.find(text), std::string::npos) << text;
+    }
+}
