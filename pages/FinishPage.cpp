@@ -31,13 +31,15 @@ static void onSetActive(HWND page, Converter* c) {
 
 // Finish starts a conversion, or asks the running one to stop. While a
 // stopped worker is still finishing its entry, Finish does nothing: the
-// page waits for its end message.
+// page waits for its end message. Nor does a press that reaches the sheet
+// while one of our messages has it disabled: no user made it, and a cancel
+// sent as the job ended must not start the next one.
 static void onFinish(HWND page, Converter* c) {
     if (c->jobRunning()) {
         c->setJobRunning(0);
         return;
     }
-    if (c->workerExists()) {
+    if (c->workerExists() || !IsWindowEnabled(GetParent(page))) {
         return;
     }
     showSheetButton(page, SheetCancel, SW_HIDE);

@@ -337,6 +337,9 @@ TEST_F(Wizard, CancelWaitsForTheWorkerAndNothingEndsMeanwhile) {
     }
     EXPECT_EQ(c.startJob(nullptr, nullptr, nullptr, nullptr, finishPageJobDone), 0);
     SetEvent(gate);
+    // Finish pressed as the end is said starts nothing.
+    ASSERT_TRUE(poll([&] { return findDialog(GetCurrentProcessId(), w.sheet, messageText); }, 5000));
+    w.press(PSBTN_FINISH);
     EXPECT_EQ(w.answerBox(IDOK), "Encodage interrompu!  ");
     EXPECT_TRUE(w.noBox());
     EXPECT_EQ(w.text(finishButton), "Terminer");
