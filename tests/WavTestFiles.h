@@ -1,5 +1,4 @@
-// WAV files built byte by byte or taken from tests/data, and the header step
-// of the WAV job run on them.
+// WAV files built byte by byte or taken from tests/data.
 #pragma once
 
 #include <windows.h>
@@ -92,29 +91,4 @@ inline std::string writeBytes(const TempFolder& folder, const char* name, const 
     std::string path = folder.file(name);
     writeFileContents(path, std::string(bytes.begin(), bytes.end()));
     return path;
-}
-
-// What prepareEncoderConfig makes of a file (of CD audio for an empty path),
-// with the file's position after it.
-struct Prepared {
-    int result = -1;  // -1: the file did not open
-    BE_CONFIG config;
-    DWORD dataSize = 0xDEADBEEF;
-    DWORD position = 0;
-    WavStatus status = WavReadFailed;
-};
-
-// Leaves the file open in *kept when asked, else closes it.
-inline Prepared prepare(Converter& c, const std::string& path, HANDLE* kept = nullptr) {
-    Prepared p;
-    HANDLE file = path.empty() ? nullptr
-                               : CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return p;
-    }
-    p.result = c.prepareEncoderConfig(&p.config, &p.dataSize, file, &p.status);
-    p.position = file ? SetFilePointer(file, 0, nullptr, FILE_CURRENT) : 0;
-    kept ? (void)(*kept = file) : (void)CloseHandle(file);
-    return p;
 }

@@ -1,12 +1,17 @@
 // The real wizard, driven as a user drives it: sheet buttons, clicks and
-// selections, the common dialogs and the message boxes.
+// selections, the common dialogs and the message boxes; and the jobs it
+// starts, with the encoder inside the test program (or LAME's own DLL) and
+// the CD job on the simulated drive D:.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 
+#include <math.h>
+
 #include <atomic>
 
 #include "app/Wizard.h"
+#include "jobs/EncodeLoop.h"
 #include "pages/Pages.h"
 #include "res/resource.h"
 #include "tests/WavTestFiles.h"
@@ -15,35 +20,71 @@
 #include "tests/support/WizardRun.h"
 
 using namespace wizard;
+using fakeEncoder::count;
 
 namespace {
 
-typedef std::vector<std::string> Lines;
+const DWORD chunkBytes = 4608;  // one chunk of 16-bit stereo at 44.1 kHz
+typedef std::vector<std::string> Strings;
 typedef std::vector<int> Ints;
+typedef std::vector<WPARAM> Positions;
 
 class Wizard : public ::testing::Test {
 protected:
     void SetUp() override {
-        simReset();
         fakeEncoder::install(c);
+        c.setReplaceWithoutAsking(1);
+        c.setCloseWhenDone(0);
+        c.setDestinationFolder(folder.path());
+        c.setCdDevicePath("\\\\.\\D:");
+        simReset();
+        drive = simAddDrive('D');
     }
     void TearDown() override {
-        SetEvent(gate);
-        c.unloadEncoder();
-        CloseHandle(gate);
-        simReset();
+        writeOutput = WriteFile;
+        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
+        EXPECT_EQ(simOpenVolumes(), 0);
+        EXPECT_EQ(simTrackBuffers(), 0);
+        EXPECT_EQ(fakeEncoder::streamsAlive(), 0);
     }
-    std::string wav(const char* name, size_t bytes = 4608) {
-        return writeBytes(folder, name, canonicalWav(2, 44100, 16, patternBytes(bytes)));
+    // A 16-bit stereo file of `dataBytes`, and the same appended to the list.
+    std::string wav(const char* name, size_t dataBytes = chunkBytes) {
+        return writeBytes(folder, name, canonicalWav(2, 44100, 16, patternBytes(dataBytes, name[0])));
     }
-    size_t streams() {
-        std::vector<EncoderCall> calls = fakeEncoder::calls();
-        return std::count_if(calls.begin(), calls.end(), [](const EncoderCall& e) { return e.kind == "init"; });
+    std::string addWav(const char* name, size_t dataBytes = chunkBytes) {
+        std::string path = wav(name, dataBytes);
+        c.sourceFiles.append(path.c_str());
+        return path;
+    }
+    std::string mp3(const std::string& name) const { return folder.file(name.c_str()); }
+    bool runTracks(std::vector<int> tracks) {
+        c.setSourceKind(1);
+        c.selectedTracks.clear();
+        for (int k : tracks) {
+            c.selectedTracks.append(&k);
+        }
+        return w.runJob();
+    }
+    // The texts of a caption, or the positions a bar was sent, in order.
+    Strings texts(Control control) {
+        Strings found;
+        for (const ControlEvent& e : w.of(control, WM_SETTEXT)) {
+            found.push_back(e.text);
+        }
+        return found;
+    }
+    Positions positions(Control control) {
+        Positions found;
+        for (const ControlEvent& e : w.of(control, PBM_SETPOS)) {
+            found.push_back(e.wParam);
+        }
+        return found;
     }
 
     Converter c;
     TempFolder folder;
-    HANDLE gate = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    WizardRun w{c};
+    SimDrive* drive;
 };
 
 // '1' for each enabled control of the page or button of the sheet.
@@ -57,8 +98,7 @@ std::string enabling(WizardRun& w, Ints ids) {
 
 TEST_F(Wizard, NavigationFollowsTheSourceKindAndQuittingAsks) {
     ASSERT_EQ(simConfigure("G=300,300"), 1);
-    c.sourceFiles.append(wav("a.wav").c_str());
-    WizardRun w(c);
+    addWav("a.wav");
     // What is pressed (a sheet button or a control), and the page it leads to.
     const std::pair<int, int> steps[] = {
         {PSBTN_NEXT, IDD_WAVEFILES}, {PSBTN_NEXT, IDD_DESTINATION}, {PSBTN_BACK, IDD_WAVEFILES},
@@ -83,13 +123,13 @@ TEST_F(Wizard, NavigationFollowsTheSourceKindAndQuittingAsks) {
     EXPECT_TRUE(w.ended());
 }
 
-void addFiles(WizardRun& w, const Lines& entries) {
+void addFiles(WizardRun& w, const Strings& entries) {
     w.press(IDC_ADD_FILES);
     fillOpenDialog(w.dialog(), entries);
     w.settle();
 }
 
-HDROP dropOf(const Lines& paths) {
+HDROP dropOf(const Strings& paths) {
     std::string names;
     for (const std::string& path : paths) {
         names += path + '\0';
@@ -110,7 +150,6 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     std::string root = "C:\\calbrune-" + std::to_string(GetCurrentProcessId()) + ".wav";
     writeFileContents(root, "x");
     std::string tooLong = folder.file(std::string(260, 'x').c_str()) + ".wav";
-    WizardRun w(c);
     w.press(PSBTN_NEXT);
     EXPECT_FALSE(w.enabled(nextButton));
     addFiles(w, {"C:\\", "\"" + root.substr(3) + "\""});
@@ -124,11 +163,11 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
                                  "(*.wav).\n" + notes + "\n" + dir);
     DeleteFileA(root.c_str());
     // Supprimer takes the line selected, then waits for another selection.
-    Lines expected = {root, b, a, a, b, a};
+    Strings expected = {root, b, a, a, b, a};
     int readded = 0;
     EXPECT_FALSE(w.enabled(IDC_REMOVE_FILE));
     while (!expected.empty()) {
-        Lines shown, sources;
+        Strings shown, sources;
         for (int i = 0; i < (int)ask(w.control(IDC_FILE_LIST), LB_GETCOUNT); i++) {
             char line[MAX_PATH] = "";
             ask(w.control(IDC_FILE_LIST), LB_GETTEXT, i, (LPARAM)line);
@@ -155,7 +194,6 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
 
 TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
     ASSERT_EQ(simConfigure("G=300,300,300,300,300,300,300,300,300;H=3/200,200"), 1);
-    WizardRun w(c);
     w.press(IDC_SOURCE_CD);
     w.press(PSBTN_NEXT);
     HWND left = w.control(IDC_DISC_TRACKS), right = w.control(IDC_CHOSEN_TRACKS);
@@ -219,7 +257,7 @@ TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
 TEST_F(Wizard, DestinationInBothModes) {
     // Folders of long standing: the browser does not always find one made a moment ago.
     c.setDestinationFolder("C:\\windows");
-    WizardRun w(c);
+    c.setReplaceWithoutAsking(0);
     w.show(IDD_DESTINATION);
     // The mark of "beside the source"; which of it, the folder and Browse
     // are enabled; the mark of the warning.
@@ -255,7 +293,6 @@ TEST_F(Wizard, DestinationInBothModes) {
 }
 
 TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
-    WizardRun w(c);
     w.show(IDD_OPTIONS);
     // A thumb dragged (0: none), then the label that follows.
     struct Pull {
@@ -310,83 +347,6 @@ TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
     EXPECT_EQ(vbr(), "11000000000");
 }
 
-TEST_F(Wizard, CancelWaitsForTheWorkerAndNothingEndsMeanwhile) {
-    c.sourceFiles.append(wav("a.wav", 4608 * 20).c_str());
-    c.sourceFiles.append(wav("b.wav").c_str());
-    std::atomic<int> chunks{0};
-    ResetEvent(gate);
-    fakeEncoder::beforeChunk = [&] {
-        chunks++;
-        WaitForSingleObject(gate, 10000);
-    };
-    WizardRun w(c);
-    w.show(IDD_FINISH);
-    w.press(PSBTN_FINISH);
-    ASSERT_TRUE(poll([&] { return chunks > 0; }, 5000));
-    // Running, then cancelled with the worker still inside a chunk: the close
-    // box, Escape and Finish do nothing, and no other job may start.
-    for (int cancelled = 0; cancelled < 2; cancelled++) {
-        w.post(w.sheet, WM_SYSCOMMAND, SC_CLOSE);
-        w.post(w.sheet, WM_COMMAND, IDCANCEL);
-        w.post(w.sheet, WM_CLOSE);
-        EXPECT_TRUE(w.noBox() && IsWindow(w.sheet));
-        w.press(PSBTN_FINISH);
-        EXPECT_TRUE(!c.jobRunning() && c.workerExists());
-        EXPECT_EQ(w.text(finishButton), "Annuler");
-        EXPECT_FALSE(w.shown(backButton) || w.shown(IDCANCEL));
-    }
-    EXPECT_EQ(c.startJob(nullptr, nullptr, nullptr, nullptr, finishPageJobDone), 0);
-    SetEvent(gate);
-    // Finish pressed as the end is said starts nothing.
-    ASSERT_TRUE(poll([&] { return findDialog(GetCurrentProcessId(), w.sheet, messageText); }, 5000));
-    w.press(PSBTN_FINISH);
-    EXPECT_EQ(w.answerBox(IDOK), "Encodage interrompu!  ");
-    EXPECT_TRUE(w.noBox());
-    EXPECT_EQ(w.text(finishButton), "Terminer");
-    EXPECT_TRUE(w.shown(backButton) && w.shown(IDCANCEL));
-    EXPECT_EQ(ask(w.control(IDC_TOTAL_PROGRESS), PBM_GETPOS) + ask(w.control(IDC_FILE_PROGRESS), PBM_GETPOS), 0);
-    EXPECT_EQ(streams(), 1u);
-    EXPECT_FALSE(fileExists(folder.file("a.mp3")) || fileExists(folder.file("b.mp3")));
-}
-
-TEST_F(Wizard, MissingLibraryThenFailuresAreSaidAndTheWizardStaysOpen) {
-    c.unloadEncoder();
-    c.sourceFiles.append(wav("good.wav").c_str());
-    writeFileContents(folder.file("bad.wav"), "not a wave file");
-    c.sourceFiles.append(folder.file("bad.wav").c_str());
-    for (int i = 0; i < 16; i++) {
-        c.sourceFiles.append(folder.file(("missing" + std::to_string(i) + ".wav").c_str()).c_str());
-    }
-    WizardRun w(c);
-    w.show(IDD_FINISH);
-    for (int attempt = 0; attempt < 2; attempt++) {
-        w.press(PSBTN_FINISH);
-        EXPECT_EQ(w.answerBox(IDOK), " L'encodage necessite la librairie \"lame_enc.dll\" .");
-        EXPECT_EQ(w.text(finishButton), "Terminer");
-        EXPECT_TRUE(w.shown(backButton) && w.shown(IDCANCEL));
-    }
-    fakeEncoder::install(c);
-    w.press(PSBTN_FINISH);
-    std::string said = w.answerBox(IDOK), more = "\n... et 2 autres.";
-    EXPECT_EQ(said.find("Encodage terminé, mais des fichiers n'ont pas pu être encodés.\n\nFichiers encodés : 1\n"
-                        "Fichiers en échec : 17\n\n" + folder.file("bad.wav") + " : "), 0u) << said;
-    EXPECT_NE(said.find(folder.file("missing13.wav") + " : "), std::string::npos);
-    EXPECT_EQ(said.find(folder.file("missing14.wav")), std::string::npos);
-    EXPECT_EQ(said.substr(said.size() - more.size()), more);
-    EXPECT_EQ(w.page(), IDD_WELCOME);
-    EXPECT_TRUE(fileExists(folder.file("good.mp3")));
-    // A CD job that found no disc says so in the same box.
-    ASSERT_EQ(simConfigure("G"), 1);
-    c.setSourceKind(1);
-    c.setCdDevicePath("\\\\.\\G:");
-    int track = 0;
-    c.selectedTracks.append(&track);
-    w.show(IDD_FINISH);
-    w.press(PSBTN_FINISH);
-    EXPECT_EQ(w.answerBox(IDOK).find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\G: : "), 0u);
-    EXPECT_FALSE(w.ended(0));
-}
-
 // A control's text; a list's lines, the one selected in a box marked "*".
 std::string shownIn(HWND control) {
     char kind[16] = "";
@@ -437,7 +397,6 @@ TEST_F(Wizard, TextsAreTheProgramsOwn) {
         {IDS_OPTIONS_SUBTITLE, "Configurez l'option d'encodage."},
     };
     EXPECT_EQ(std::string("à"), "\xE0");  // Windows-1252, as the program shows them
-    WizardRun w(c);
     for (auto text : texts) {
         std::string found;
         if (text.first <= IDD_FINISH) {
@@ -451,6 +410,504 @@ TEST_F(Wizard, TextsAreTheProgramsOwn) {
             found.resize(LoadStringA(GetModuleHandleA(nullptr), text.first, &found[0], 128));
         }
         EXPECT_EQ(found, text.second) << text.first;
+    }
+}
+
+TEST_F(Wizard, CancelWaitsForTheWorkerAndNothingEndsMeanwhile) {
+    addWav("a.wav", 20 * chunkBytes);
+    addWav("b.wav");
+    std::atomic<int> chunks{0};
+    HANDLE gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    fakeEncoder::beforeChunk = [&] {
+        chunks++;
+        WaitForSingleObject(gate, 10000);
+    };
+    w.show(IDD_FINISH);
+    w.press(PSBTN_FINISH);
+    ASSERT_TRUE(poll([&] { return chunks > 0; }, 5000));
+    // Running, then cancelled with the worker still inside a chunk: the close
+    // box, Escape and Finish do nothing, and no other job may start.
+    for (int cancelled = 0; cancelled < 2; cancelled++) {
+        w.post(w.sheet, WM_SYSCOMMAND, SC_CLOSE);
+        w.post(w.sheet, WM_COMMAND, IDCANCEL);
+        w.post(w.sheet, WM_CLOSE);
+        EXPECT_TRUE(w.noBox() && IsWindow(w.sheet));
+        w.press(PSBTN_FINISH);
+        EXPECT_TRUE(!c.jobRunning() && c.workerExists());
+        EXPECT_EQ(w.text(finishButton), "Annuler");
+        EXPECT_FALSE(w.shown(backButton) || w.shown(IDCANCEL));
+    }
+    EXPECT_EQ(c.startJob(nullptr, nullptr, nullptr, nullptr, finishPageJobDone), 0);
+    SetEvent(gate);
+    // Finish pressed as the end is said starts nothing.
+    ASSERT_TRUE(poll([&] { return findDialog(GetCurrentProcessId(), w.sheet, messageText); }, 5000));
+    w.press(PSBTN_FINISH);
+    EXPECT_EQ(w.answerBox(IDOK), "Encodage interrompu!  ");
+    EXPECT_TRUE(w.noBox());
+    EXPECT_EQ(w.text(finishButton), "Terminer");
+    EXPECT_TRUE(w.shown(backButton) && w.shown(IDCANCEL));
+    EXPECT_EQ(ask(w.control(IDC_TOTAL_PROGRESS), PBM_GETPOS) + ask(w.control(IDC_FILE_PROGRESS), PBM_GETPOS), 0);
+    EXPECT_EQ(count("init"), 1u);
+    EXPECT_FALSE(fileExists(mp3("a.mp3")) || fileExists(mp3("b.mp3")));
+    CloseHandle(gate);
+}
+
+TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
+    addWav("good.wav");
+    writeFileContents(folder.file("bad.wav"), "not a wave file");
+    c.sourceFiles.append(folder.file("bad.wav").c_str());
+    for (int i = 0; i < 16; i++) {
+        c.sourceFiles.append(folder.file(("missing" + std::to_string(i) + ".wav").c_str()).c_str());
+    }
+    w.show(IDD_FINISH);
+    w.press(PSBTN_FINISH);
+    std::string said = w.answerBox(IDOK), more = "\n... et 2 autres.";
+    EXPECT_EQ(said.find("Encodage terminé, mais des fichiers n'ont pas pu être encodés.\n\nFichiers encodés : 1\n"
+                        "Fichiers en échec : 17\n\n" + folder.file("bad.wav") + " : "), 0u) << said;
+    EXPECT_NE(said.find(folder.file("missing13.wav") + " : "), std::string::npos);
+    EXPECT_EQ(said.find(folder.file("missing14.wav")), std::string::npos);
+    EXPECT_EQ(said.substr(said.size() - more.size()), more);
+    EXPECT_EQ(w.page(), IDD_WELCOME);
+    EXPECT_TRUE(fileExists(mp3("good.mp3")));
+    // A CD job that found no disc says so in the same box.
+    ASSERT_EQ(simConfigure("G"), 1);
+    c.setSourceKind(1);
+    c.setCdDevicePath("\\\\.\\G:");
+    int track = 0;
+    c.selectedTracks.append(&track);
+    w.show(IDD_FINISH);
+    w.press(PSBTN_FINISH);
+    EXPECT_EQ(w.answerBox(IDOK).find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\G: : "), 0u);
+    EXPECT_FALSE(w.ended(0));
+}
+
+bool isStep(const ControlEvent& e) { return e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 0; }
+
+// The failures of the last job, as the user reads them.
+Strings failures() {
+    Strings found;
+    for (const FailedEntry* f = lastJobReport().first(); f; f = f->next) {
+        char line[400];
+        describeFailure(f, line, sizeof(line));
+        found.push_back(line);
+    }
+    return found;
+}
+
+// What the fake encoder writes for a file's data: each sample scaled to 16 bits, rounded half up
+// and clamped (a float's full scale is 1.0), the channels changed as asked (an 8-bit pair averages
+// exactly, a wider one halves each side first), then its end mark.
+std::string mp3Of(const Bytes& data, int channels, int bits, bool mono, bool isFloat = false) {
+    std::vector<int> v;
+    for (size_t at = 0; at < data.size(); at += bits / 8) {
+        int64_t x = 0;
+        for (int b = 0; b < bits / 8; b++) {
+            x |= (int64_t)data[at + b] << (8 * b);
+        }
+        x -= bits == 8 ? 128 : x >> (bits - 1) << bits;
+        float f;
+        memcpy(&f, &data[at], 4);
+        double scaled = isFloat ? (f != f ? 0 : f * 32768.0) : x * 65536.0 / (1LL << bits);
+        v.push_back((int)std::max(-32768.0, std::min(32767.0, floor(scaled + 0.5))));
+    }
+    std::vector<SHORT> out;
+    for (size_t i = 0; i < v.size(); i += channels) {
+        if (channels == 1) {
+            out.insert(out.end(), mono ? 1 : 2, (SHORT)v[i]);
+        } else if (!mono) {
+            out.insert(out.end(), {(SHORT)v[i], (SHORT)v[i + 1]});
+        } else {
+            out.push_back((SHORT)(bits == 8 ? (v[i] + v[i + 1]) / 2 : v[i] / 2 + v[i + 1] / 2));
+        }
+    }
+    return std::string((const char*)out.data(), out.size() * 2) + "END";
+}
+
+// Every channel mode against every input format (one with its data chunk first): the MP3 holds
+// the file's audio converted as asked, chunk by chunk as the encoder asks. A file that is no WAV,
+// or whose MP3 would replace it, fails with its reason and costs no file.
+TEST_F(Wizard, EncoderGetsTheConvertedAudioOfEachFormat) {
+    std::string text = folder.file("text.wav");
+    writeFileContents(text, "this is not a wave file at all");
+    writeFileContents(mp3("text.mp3"), "earlier");
+    Bytes oddWav = canonicalWav(1, 44100, 16, patternBytes(2000));
+    std::string odd = writeBytes(folder, "odd.mp3", oddWav);
+    struct Format {
+        const char* name;
+        uint16_t channels, bits, tag;
+    } const formats[] = {{"s16", 2, 16, 1}, {"m16", 1, 16, 1}, {"m8", 1, 8, 1},  {"s8", 2, 8, 1},
+                         {"m24", 1, 24, 1}, {"s32", 2, 32, 1}, {"f32", 2, 32, 3}, {"late", 2, 16, 1}};
+    const size_t n = sizeof(formats) / sizeof(formats[0]);
+    for (int mode : {0, 1, 4}) {  // Auto, Stéreo, Mono
+        fakeEncoder::install(c);
+        c.sourceFiles.clear();
+        c.sourceFiles.append(text.c_str());
+        c.sourceFiles.append(odd.c_str());
+        c.setChannelModeIndex(mode);
+        std::vector<Bytes> data;
+        for (const Format& f : formats) {
+            data.push_back(patternBytes((3 * 1152 + 100) * f.channels * f.bits / 8, f.channels * 100 + f.bits + mode));
+            Bytes late;
+            putChunk(late, "data", data.back());
+            putChunk(late, "fmt ", formatBody(f.tag, f.channels, 44100, f.bits));
+            Bytes wav = f.name[0] == 'l' ? riffWave(late) : wavOf(formatBody(f.tag, f.channels, 44100, f.bits), data.back());
+            c.sourceFiles.append(writeBytes(folder, (std::string(f.name) + ".wav").c_str(), wav).c_str());
+        }
+        ASSERT_TRUE(w.runJob());
+        EXPECT_EQ(failures(), Strings({text + " : ce n'est pas un fichier WAV",
+                                       odd + " : le fichier MP3 remplacerait le fichier source"}));
+        EXPECT_EQ(fileContents(mp3("text.mp3")), "earlier");
+        EXPECT_EQ(readWholeFile(odd), oddWav);
+        std::string modes;
+        for (const EncoderCall& call : fakeEncoder::calls()) {
+            modes += call.kind == "init" ? std::to_string(call.mode) : "";
+        }
+        EXPECT_EQ(modes, mode == 4 ? "33333333" : mode == 1 ? "00000000" : "13313111");
+        EXPECT_EQ(count("encode"), n * 4);  // whole chunks but the last of each file
+        for (size_t i = 0; i < n; i++) {
+            const Format& f = formats[i];
+            bool mono = mode == 4 || (mode == 0 && f.channels == 1);
+            EXPECT_EQ(fileContents(mp3(f.name + std::string(".mp3"))), mp3Of(data[i], f.channels, f.bits, mono, f.tag == 3))
+                << f.name << " mode " << mode;
+        }
+    }
+}
+
+// The captions name the entry and its MP3; the overall bar ends each entry at its share of 1024
+// and stays put over a declined one, whose MP3 stays; an update that holds the interface thread
+// for 400 ms does not hold back the rest of the entry (over 800 ms of work), and the steps
+// shown stay few.
+TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
+    addWav("a.wav", 800 * chunkBytes);
+    addWav("b.wav", 10 * chunkBytes);
+    addWav("c.wav", 10 * chunkBytes);
+    writeFileContents(mp3("b.mp3"), "earlier b");
+    c.setReplaceWithoutAsking(0);
+    fakeEncoder::beforeChunk = [] { Sleep(1); };
+    size_t stalledAt = 0;
+    w.onEvent = [&](const ControlEvent& e) {
+        if (!stalledAt && isStep(e)) {
+            stalledAt = w.events.size();
+            Sleep(400);
+        }
+    };
+    ASSERT_TRUE(w.runJob());
+    EXPECT_EQ(w.boxes, Strings({mp3("b.mp3") + " existe déjà.\nVoulez-vous le remplacer?", "Encodage reussi!  "}));
+    EXPECT_EQ(fileContents(mp3("b.mp3")), "earlier b");
+    EXPECT_EQ(texts(TotalLabel), Strings({"Progression générale ...( 1/3 )", "Progression générale ...( 2/3 )",
+                                          "Progression générale ...( 3/3 )"}));
+    EXPECT_EQ(texts(FileLabel), Strings({mp3("a.mp3"), mp3("c.mp3")}));
+    std::vector<Positions> totals(1);
+    size_t afterStall = 0;
+    for (size_t i = 0; i < w.events.size(); i++) {
+        const ControlEvent& e = w.events[i];
+        if (e.control == TotalLabel) {
+            totals.emplace_back();
+        } else if (e.control == TotalBar && e.message == PBM_SETPOS) {
+            totals.back().push_back(e.wParam);
+            afterStall += i > stalledAt && totals.size() == 2;
+        }
+    }
+    EXPECT_GE(afterStall, 3u);
+    EXPECT_LT(totals[1].size(), 400u);
+    EXPECT_EQ(totals[1].back(), 341u);
+    EXPECT_TRUE(totals[2].empty());
+    EXPECT_GE(totals[3].front(), 682u);
+    EXPECT_EQ(totals[3].back(), 1024u);
+    EXPECT_EQ(positions(FileBar).back(), 10 * chunkBytes);
+}
+
+// A bar's range is a signed 32-bit number: the data of a file of 2 to 4 GiB still moves its
+// bar from nothing to full.
+TEST_F(Wizard, TheFileBarOfDataPast2GiBGoesFromNothingToFull) {
+    ASSERT_TRUE(w.runJob());  // nothing to convert: the page's bars are now the job's
+    HWND bar = c.fileProgressBar();
+    JobFrame frame(&c);
+    for (DWORD size : {0x80000000u, 0xFFFFFFFFu}) {
+        frame.setEntryRange(size);
+        Positions shown;
+        for (DWORD at : {(DWORD)0, size / 2, size}) {
+            frame.setEntryPosition(at);
+            shown.push_back(SendMessageA(bar, PBM_GETPOS, 0, 0));
+        }
+        WPARAM top = SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
+        EXPECT_EQ(shown, Positions({0, top / 2, top})) << size;
+    }
+}
+
+BEINITSTREAM fakeInit;
+DWORD askedSamples;
+
+BE_ERR __cdecl oddInit(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, PHBE_STREAM stream) {
+    BE_ERR result = fakeInit(config, samples, bufferSize, stream);
+    *samples = askedSamples;
+    return result;
+}
+
+bool shortCount;
+int diskWrites;
+
+// A disk that fills up after the first write: half of the next one goes in.
+BOOL WINAPI fullDisk(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED) {
+    BOOL done = WriteFile(file, bytes, diskWrites++ ? count / 2 : count, written, nullptr);
+    SetLastError(ERROR_DISK_FULL);
+    return done && (diskWrites == 1 || shortCount);
+}
+
+// Moves the job's own handle on the file to its end, as if the file had been
+// cut short while it was read.
+void cutShort(const BY_HANDLE_FILE_INFORMATION& file) {
+    for (UINT_PTR handle = 4; handle < 0x10000; handle += 4) {
+        BY_HANDLE_FILE_INFORMATION found;
+        if (GetFileType((HANDLE)handle) == FILE_TYPE_DISK && GetFileInformationByHandle((HANDLE)handle, &found) &&
+            found.nFileIndexLow == file.nFileIndexLow && found.nFileIndexHigh == file.nFileIndexHigh) {
+            SetFilePointer((HANDLE)handle, 0, nullptr, FILE_END);
+        }
+    }
+}
+
+// What fails a started entry is reported and keeps the earlier MP3, leaving no partial file; every
+// stream the library handed out is freed (fixture), a VBR one that ends without its header by
+// lame_close. The VBR header goes by name into the closed temporary file (the fake opens it
+// unshared) before that takes the output's place; CBR never asks for it.
+TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
+    struct Case {
+        std::string failAt;
+        int64_t samples;  // per chunk as the library says; -1 for its own
+        int vbr;
+        const char* outcome;  // the failure, or the end of the new MP3
+        size_t encodes, closes, frees;
+    } const cases[] = {
+        {"init", -1, 0, "l'encodeur refuse ces réglages (erreur 2)", 0, 1, 0},
+        {"init", -1, 1, "l'encodeur refuse ces réglages (erreur 2)", 0, 0, 1},
+        {"encode:3", -1, 0, "erreur de l'encodeur (erreur 1)", 3, 1, 0},
+        {"encode:3", -1, 1, "erreur de l'encodeur (erreur 1)", 3, 0, 1},
+        {"deinit", -1, 0, "erreur de l'encodeur (erreur 1)", 5, 1, 0},
+        {"vbrheader", -1, 1, "erreur de l'encodeur (erreur 1)", 5, 1, 0},
+        {"", 0, 0, "erreur de l'encodeur", 0, 1, 0},
+        {"", 100000, 1, "erreur de l'encodeur", 0, 0, 1},
+        {"disk full", -1, 0, "erreur d'écriture ou disque plein", 2, 1, 0},
+        {"short write", -1, 1, "erreur d'écriture ou disque plein", 2, 0, 1},
+        {"short read", -1, 0, "erreur de lecture du fichier à l'octet 9260", 2, 1, 0},  // 44 + 2 chunks
+        // The MP3 held open by another program cannot be replaced.
+        {"held", -1, 0, "le fichier MP3 ne peut pas être créé", 5, 1, 0},
+        {"", -1, 0, "END", 5, 1, 0},
+        {"", -1, 1, "VBR", 5, 1, 0},
+    };
+    std::string source = addWav("song.wav", 5 * chunkBytes);
+    BY_HANDLE_FILE_INFORMATION file;
+    HANDLE opened = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_TRUE(GetFileInformationByHandle(opened, &file));
+    CloseHandle(opened);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.failAt + " " + std::to_string(k.samples) + " " + std::to_string(k.vbr));
+        fakeEncoder::install(c);
+        fakeEncoder::failAt(k.failAt.c_str());
+        fakeEncoder::beforeChunk = [&] {
+            if (k.failAt == "short read" && count("encode") == 1) {
+                cutShort(file);
+            }
+        };
+        fakeInit = c.beInitStream;
+        askedSamples = (DWORD)k.samples;
+        c.beInitStream = k.samples >= 0 ? oddInit : fakeInit;
+        shortCount = k.failAt == "short write";
+        diskWrites = 0;
+        writeOutput = shortCount || k.failAt == "disk full" ? fullDisk : WriteFile;
+        c.setVbrEnabled(k.vbr);
+        writeFileContents(mp3("song.mp3"), "the earlier song");
+        HANDLE held = k.failAt == "held" ? CreateFileA(mp3("song.mp3").c_str(), GENERIC_READ, 0, nullptr,
+                                                       OPEN_EXISTING, 0, nullptr)
+                                         : INVALID_HANDLE_VALUE;
+        ASSERT_TRUE(w.runJob());
+        CloseHandle(held);
+        std::string content = fileContents(mp3("song.mp3"));
+        if (strlen(k.outcome) == 3) {
+            EXPECT_EQ(content.substr(content.size() - 3), k.outcome);
+        } else {
+            EXPECT_EQ(failures(), Strings({source + " : " + k.outcome}));
+            EXPECT_EQ(content, "the earlier song");
+        }
+        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
+        EXPECT_EQ(Positions({count("encode"), count("close"), count("free"), fakeEncoder::streamsAlive()}),
+                  Positions({k.encodes, k.closes, k.frees, 0}));
+        Strings headers;
+        for (const EncoderCall& call : fakeEncoder::calls()) {
+            call.kind == "vbrheader" ? headers.push_back(call.path) : (void)0;
+        }
+        EXPECT_EQ(headers, k.closes && k.vbr ? Strings({folder.file("song.~cb")}) : Strings());
+    }
+}
+
+// A cancel in the middle of the third of five files takes effect at the next chunk: the first
+// two MP3s stay, the earlier third too, the stream is still flushed, and no job may start
+// before the worker's end message.
+TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndKeepsWhatWasDone) {
+    for (const char* name : {"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"}) {
+        addWav(name, 20 * chunkBytes);
+    }
+    writeFileContents(mp3("3.mp3"), "earlier third");
+    int restarted = -1;
+    fakeEncoder::beforeChunk = [&] {
+        if (count("init") == 3 && count("encode") == 2 * 20 + 4) {
+            c.setJobRunning(0);
+            restarted = c.startJob(nullptr, nullptr, nullptr, nullptr, finishPageJobDone);
+        }
+    };
+    ASSERT_TRUE(w.runJob());
+    EXPECT_EQ(w.boxes, Strings({"Encodage interrompu!  "}));
+    EXPECT_EQ(restarted, 0);
+    EXPECT_TRUE(fileExists(mp3("1.mp3")) && fileExists(mp3("2.mp3")));
+    EXPECT_EQ(fileContents(mp3("3.mp3")), "earlier third");
+    EXPECT_FALSE(fileExists(mp3("4.mp3")) || fileExists(mp3("5.mp3")));
+    EXPECT_EQ(texts(TotalLabel).size(), 3u);
+    EXPECT_EQ(Positions({count("init"), count("encode"), count("deinit"), count("close")}), Positions({3, 45, 3, 3}));
+}
+
+// A missing destination folder is made with its parents; one that cannot be made is said once,
+// and nothing is converted.
+TEST_F(Wizard, AMissingDestinationFolderIsMadeOrNothingIsConverted) {
+    addWav("a.wav", chunkBytes);
+    c.setSaveBesideSource(0);
+    writeFileContents(mp3("file"), "a file, not a folder");
+    c.setDestinationFolder(mp3("file\\sub").c_str());
+    ASSERT_TRUE(w.runJob());
+    ASSERT_EQ(w.boxes.size(), 1u);
+    EXPECT_EQ(w.boxes[0].find("Le dossier de destination n'a pas pu être créé :\n" + mp3("file\\sub") + "\n\n"), 0u);
+    EXPECT_GT(w.boxes[0].size(), mp3("file\\sub").size() + 52);  // with the reason
+    EXPECT_EQ(count("init"), 0u);
+    EXPECT_EQ(w.text(finishButton), "Terminer");
+    c.setDestinationFolder(mp3("new\\deeper").c_str());
+    ASSERT_TRUE(w.runJob());
+    EXPECT_TRUE(fileExists(mp3("new\\deeper\\a.mp3")));
+}
+
+// Only the program's own folder is searched for the library: one lying in the current folder is
+// not taken, nor is one that lacks an entry point the jobs call. Without one no job starts, and
+// an end message that no worker sent changes nothing.
+TEST_F(Wizard, TheLibraryComesOnlyFromBesideTheProgram) {
+    c.unloadEncoder();
+    char before[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, before);
+    ASSERT_TRUE(CopyFileA(CALBRUNE_BUILD_DIR "\\lame_enc.dll", mp3("lame_enc.dll").c_str(), FALSE));
+    SetCurrentDirectoryA(folder.path());
+    EXPECT_EQ(c.loadEncoder(), 0);
+    EXPECT_EQ(GetModuleHandleA("lame_enc.dll"), nullptr);
+    SetCurrentDirectoryA(before);
+    c.encoderLibrary = LoadLibraryA(CALBRUNE_BUILD_DIR "\\noclose\\lame_enc.dll");
+    ASSERT_NE(c.encoderLibrary, nullptr);
+    EXPECT_EQ(c.loadEncoder(), 0);
+    EXPECT_EQ(c.encoderLibrary, nullptr);
+    ASSERT_TRUE(w.runJob());
+    EXPECT_EQ(w.boxes, Strings({" L'encodage necessite la librairie \"lame_enc.dll\" ."}));
+    c.setCloseWhenDone(1);
+    w.show(IDD_FINISH);
+    w.post(wizard::currentPage(w.sheet), finishPageJobDone, JobCompleted);
+    EXPECT_TRUE(IsWindow(w.sheet) && w.noBox());
+}
+
+// Tracks go whole to the encoder, as they are or averaged to mono, named by their position on
+// the disc. Reading fills the first fifth of a track's share of the bars, encoding the rest;
+// the file bar has the same range in both phases.
+TEST_F(Wizard, TracksReachTheEncoderAndFillTheBarsInTwoPhases) {
+    simInsertDisc('D', simDisc(1, {60, 30, 100, 30, 30, 30, 30, 30, 30, 30, 30, 55}));
+    ASSERT_TRUE(runTracks({2, 11}));
+    EXPECT_EQ(fileContents(mp3("Piste3.mp3")), mp3Of(simTrackAudio(drive->disc, 2), 2, 16, false));
+    EXPECT_EQ(fileContents(mp3("Piste12.mp3")), mp3Of(simTrackAudio(drive->disc, 11), 2, 16, false));
+    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
+    EXPECT_EQ(texts(FileLabel), Strings({mp3("Piste3.mp3"), mp3("Piste12.mp3")}));
+    EXPECT_EQ(texts(TotalLabel), Strings({"Progression générale ...( 1/2 )", "Progression générale ...( 2/2 )"}));
+    std::vector<DWORD> ranges;
+    Positions starts, ends;
+    WPARAM overall = 0, entry = 0;
+    for (const ControlEvent& e : w.events) {
+        overall = e.control == TotalBar ? e.wParam : overall;
+        entry = isStep(e) ? e.wParam : entry;
+        if (e.message == PBM_SETRANGE32) {
+            ranges.push_back((DWORD)e.lParam);
+            starts.push_back(overall);
+            ends.push_back(entry);
+        }
+    }
+    ends.push_back(entry);
+    EXPECT_EQ(ranges, std::vector<DWORD>({125 * 2352, 125 * 2352, 55 * 2940, 55 * 2940}));
+    EXPECT_EQ(starts, Positions({0, 102, 512, 614}));
+    EXPECT_EQ(ends, Positions({0, 100 * 588, 100 * 2940, 55 * 588, 55 * 2940}));
+    EXPECT_EQ(overall, 1024u);
+    // Requests of 27 sectors, then ever smaller ones for the tail.
+    EXPECT_EQ(drive->reads, std::vector<DWORD>({27, 27, 27, 13, 6, 27, 27, 1}));
+    c.setChannelModeIndex(4);
+    ASSERT_TRUE(runTracks({0}));
+    EXPECT_EQ(fileContents(mp3("Piste1.mp3")), mp3Of(simTrackAudio(drive->disc, 0), 2, 16, true));
+}
+
+// A track that fails is reported with its reason and leaves its old MP3; the
+// others go on.
+TEST_F(Wizard, TracksThatFailAreReportedAndTheOthersGoOn) {
+    simInsertDisc('D', simDisc(1, {80, 90, 40, 200, 60}));
+    drive->shortReadAt = 0;
+    drive->failReadAt = 80 + 60;
+    simSetMemoryLimit(100 * 2352);
+    fakeEncoder::failAt("encode:2");
+    writeFileContents(mp3("Piste2.mp3"), "old");
+    ASSERT_TRUE(runTracks({0, 1, 7, 3, 2}));
+    EXPECT_EQ(failures(), Strings({"Piste1.mp3 : erreur de lecture", "Piste2.mp3 : erreur de lecture au secteur 134",
+                                   "Piste8.mp3 : cette piste n'est pas sur le disque présent",
+                                   "Piste4.mp3 : mémoire insuffisante", "Piste3.mp3 : erreur de l'encodeur (erreur 1)"}));
+    EXPECT_EQ(fileContents(mp3("Piste2.mp3")), "old");
+    EXPECT_FALSE(fileExists(mp3("Piste1.mp3")) || fileExists(mp3("Piste3.mp3")));
+}
+
+// A cancel while a track is read stops the reading at the next request; the
+// track's earlier MP3 stays.
+TEST_F(Wizard, ACancelStopsTheReadingAtTheNextRequest) {
+    simInsertDisc('D', simDisc(1, {200}));
+    writeFileContents(mp3("Piste1.mp3"), "old");
+    drive->afterRead = [&](int done) { done == 2 ? c.setJobRunning(0) : (void)0; };
+    ASSERT_TRUE(runTracks({0}));
+    EXPECT_EQ(w.boxes, Strings({"Encodage interrompu!  "}));
+    EXPECT_EQ(drive->reads.size(), 2u);
+    EXPECT_EQ(fileContents(mp3("Piste1.mp3")), "old");
+}
+
+// LAME's own DLL, built beside the program, gets the record as the program
+// fills it: what each setting asks shows in the MP3 it writes.
+TEST_F(Wizard, TheRecordReachesLamesOwnDllAsMeant) {
+    c.unloadEncoder();
+    c.encoderLibrary = LoadLibraryA(CALBRUNE_BUILD_DIR "\\lame_enc.dll");
+    ASSERT_EQ(c.loadEncoder(), 1);
+    struct Case {
+        DWORD rate;
+        int bitrate, mode, quality, privateBit, copyright, original, abr;
+        // The first frame's MPEG version, layer, bitrate, rate and private bit; mode, copyright and
+        // original; or the average bitrate that LAME's tag gives.
+        unsigned header, mask;
+    } const cases[] = {
+        {44100, 13, 3, 3, 1, 1, 0, 0, 0xFBE188, 0xFFFFCF},  // 320 kbps, dual channel, private, copyright, a copy
+        {44100, 8, 0, 3, 0, 0, 1, 0, 0xFB9044, 0xFFFFCF},   // 128 kbps joint stereo, original
+        {32000, 8, 0, 3, 0, 0, 1, 0, 0xFB9844, 0xFFFFCF},   // still MPEG-1 at 32 kHz: 128 kbps
+        {44100, 8, 0, 1, 0, 0, 1, 0, 0xC0, 0xC0},           // the voice preset, of varying bitrate: mono
+        {44100, 8, 0, 3, 0, 0, 1, 200, 200, 0},             // ABR at 200 kbps
+    };
+    for (const Case& k : cases) {
+        c.sourceFiles.clear();
+        c.sourceFiles.append(writeBytes(folder, "a.wav", canonicalWav(2, k.rate, 16, patternBytes(4 * k.rate))).c_str());
+        c.setBitrateIndex(k.bitrate);
+        c.setChannelModeIndex(k.mode);
+        c.setQualityIndex(k.quality);
+        c.setPrivateBit(k.privateBit);
+        c.setCopyrightBit(k.copyright);
+        c.setOriginalBit(k.original);
+        c.setVbrEnabled(k.abr != 0);
+        c.setVbrMethodIndex(4);
+        c.setAbrBitrate(k.abr);
+        ASSERT_TRUE(w.runJob());
+        EXPECT_EQ(w.boxes, Strings({"Encodage reussi!  "}));
+        std::string out = fileContents(mp3("a.mp3"));
+        size_t at = out.find("\xFF\xFB");
+        unsigned header = at == std::string::npos ? 0 : (BYTE)out[at + 1] << 16 | (BYTE)out[at + 2] << 8 | (BYTE)out[at + 3];
+        size_t tag = out.find("LAME3.100");
+        EXPECT_EQ(k.mask ? header & k.mask : tag < 200 ? (BYTE)out[tag + 20] : 0, k.header) << k.header;
     }
 }
 
