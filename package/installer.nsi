@@ -45,8 +45,10 @@ VIAddVersionKey /LANG=1036 "LegalCopyright" "© 2026 ${PUBLISHER}, licence MIT"
 !insertmacro MUI_PAGE_LICENSE "${FILES}/LAME-COPYING.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_RUN "$INSTDIR\calbrune.exe"
+; No "start Calbrune" box: started from here it would run elevated, as the
+; installer does, and Windows refuses files dragged onto an elevated window.
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\LISEZMOI.txt"
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "Lire le fichier LISEZMOI.txt"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 !insertmacro MUI_PAGE_FINISH
 

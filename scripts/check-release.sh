@@ -20,6 +20,7 @@ fail() {
 }
 ok() { echo "ok: $*"; }
 
+bash scripts/install-deps.sh
 drive=$repo_root/build/win64/calbrune_drive.exe
 [ -f "$drive" ] || fail "$drive is missing: run scripts/build.sh first"
 setups=("$dist"/calbrune-*-setup.exe)
@@ -151,5 +152,6 @@ chosen="$drive_c/Musique/Calbrune"
 [ -f "$chosen/calbrune.exe" ] || fail "/D= did not install into C:\\Musique\\Calbrune"
 cp "$work/music-installed/concert.mp3" "$chosen/"
 uninstall "$chosen"
+[ -f "$chosen/concert.mp3" ] || fail "the uninstall deleted the user's MP3 in $chosen"
 [ "$(ls -A "$chosen")" = concert.mp3 ] || fail "the uninstall left in $chosen: $(ls -A "$chosen")"
 ok "install into /D=C:\\Musique\\Calbrune; its uninstall keeps a user's MP3 there and removes the rest"
