@@ -81,23 +81,26 @@ rm -rf dist
 mkdir dist
 name=calbrune-$version
 
-# Sorted entries, the commit's date, no owner and fixed attributes.
+# Sorted entries, the commit's date, and MS-DOS attributes only: no owner,
+# and unzip gives the files the user's usual permissions.
 python3 - "$stage" "$repo_root/dist/$name" <<'EOF'
 import os, sys, time, zipfile
 stage, prefix = sys.argv[1:]
 date = time.gmtime(int(os.environ['SOURCE_DATE_EPOCH']))[:6]
+
+def entry(name, attributes):
+    info = zipfile.ZipInfo(name, date)
+    info.create_system = 0
+    info.external_attr = attributes
+    return info
+
 for build in ('win64', 'win32'):
-    root = os.path.join(stage, build)
+    folder = os.path.join(stage, build, 'Calbrune')
     with zipfile.ZipFile('%s-%s.zip' % (prefix, build), 'w') as z:
-        folder = zipfile.ZipInfo('Calbrune/', date)
-        folder.external_attr = 0x10
-        z.writestr(folder, b'')
-        for name in sorted(os.listdir(os.path.join(root, 'Calbrune'))):
-            entry = zipfile.ZipInfo('Calbrune/' + name, date)
-            entry.external_attr = 0x20
-            entry.compress_type = zipfile.ZIP_DEFLATED
-            with open(os.path.join(root, 'Calbrune', name), 'rb') as f:
-                z.writestr(entry, f.read(), compresslevel=9)
+        z.writestr(entry('Calbrune/', 0x10), b'')
+        for name in sorted(os.listdir(folder)):
+            with open(os.path.join(folder, name), 'rb') as f:
+                z.writestr(entry('Calbrune/' + name, 0x20), f.read(), zipfile.ZIP_DEFLATED, 9)
 EOF
 
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DVERSION_NUMBERS="$version_numbers" \
