@@ -6,6 +6,10 @@ set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 1252")
 add_compile_options(-Wall -Wextra -finput-charset=UTF-8 -fexec-charset=CP1252)
 add_compile_definitions(WINVER=0x0601 _WIN32_WINNT=0x0601 _WIN32_IE=0x0800)
 add_link_options(-static -static-libgcc -static-libstdc++)
+# Two builds of one commit in different folders, on different days, make the
+# same files: no source path and no link time in the binaries.
+add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+add_link_options(-Wl,--no-insert-timestamp)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_link_options(-Wl,--large-address-aware)
 endif()
@@ -20,8 +24,14 @@ target_link_libraries(calbrune_core PUBLIC ${WIN_LIBS})
 # tests can run it too.
 file(GLOB WIZARD_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/Wizard.cpp)
 file(GLOB RES_DEPENDS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*)
+# The version block takes the project's version: it is kept in one place.
+set(VERSION_PATCH ${PROJECT_VERSION_PATCH})
+if(NOT VERSION_PATCH)
+  set(VERSION_PATCH 0)
+endif()
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/calbrune.rc PROPERTIES
-                            OBJECT_DEPENDS "${RES_DEPENDS}")
+                            OBJECT_DEPENDS "${RES_DEPENDS}"
+                            COMPILE_DEFINITIONS "VERSION_NUMBERS=${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${VERSION_PATCH},0;VERSION_TEXT=${PROJECT_VERSION}")
 add_library(calbrune_wizard STATIC ${WIZARD_SOURCES} ${UI_SOURCES})
 target_link_libraries(calbrune_wizard PUBLIC calbrune_core)
 set(RES_SOURCES ${CMAKE_SOURCE_DIR}/res/calbrune.rc)
