@@ -1,5 +1,6 @@
 #include "core/Converter.h"
 
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <stdlib.h>
 #include <string.h>
@@ -145,10 +146,13 @@ Converter::Converter()
       vbrQuality_(4),
       abrBitrate_(128),
       ownerWindow_(nullptr) {
-    destinationFolder_[0] = '\0';
-    GetModuleFileNameA(GetModuleHandleA(nullptr), destinationFolder_, MAX_PATH);
-    destinationFolder_[MAX_PATH - 1] = '\0';
-    PathRemoveFileSpecA(destinationFolder_);
+    // The user's music folder: once installed, the program's own folder lies
+    // under Program Files, where a user may not write.
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, SHGFP_TYPE_CURRENT, destinationFolder_))) {
+        GetModuleFileNameA(GetModuleHandleA(nullptr), destinationFolder_, MAX_PATH);
+        destinationFolder_[MAX_PATH - 1] = '\0';
+        PathRemoveFileSpecA(destinationFolder_);
+    }
     cdDevicePath_[0] = '\0';
 }
 

@@ -71,7 +71,7 @@ for dir in win64 win32; do
   folder=$stage/$dir/Calbrune
   mkdir -p "$folder"
   cp "$src/build/$dir/calbrune.exe" "$src/build/$dir/lame_enc.dll" "$folder/"
-  windows_text "$src/package/LISEZMOI.txt" "$folder/LISEZMOI.txt" "$version" "$lame_version"
+  windows_text "$src/res/LISEZMOI.txt" "$folder/LISEZMOI.txt" "$version" "$lame_version"
   windows_text "$src/LICENSE" "$folder/LICENCE.txt" "$version" "$lame_version"
   windows_text "$src/build/$dir/LAME-COPYING.txt" "$folder/LAME-COPYING.txt" "$version" "$lame_version"
   touch -d "@$SOURCE_DATE_EPOCH" "$folder"/*
@@ -105,7 +105,7 @@ EOF
 
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DVERSION_NUMBERS="$version_numbers" \
   -DFILES="$stage/win64/Calbrune" -DPICTURES="$src/res" -DOUTFILE="$repo_root/dist/$name-setup.exe" \
-  "$src/package/installer.nsi" >"$work/makensis.log" || die "makensis failed; see $work/makensis.log"
+  "$src/scripts/installer.nsi" >"$work/makensis.log" || die "makensis failed; see $work/makensis.log"
 
 # The program's source as committed, and beside it the files of LAME's source
 # package, which the LGPL asks to hand over with the DLL.

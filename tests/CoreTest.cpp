@@ -1,6 +1,8 @@
 // The parts of the core that need no window: the WAV header, the output's
 // name and its temporary file, and the program's texts as they are stored.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <shlwapi.h>
 
 #include "jobs/JobFrame.h"
 #include "tests/WavTestFiles.h"
@@ -112,6 +114,12 @@ TEST(BuildOutputPath, TheMp3GoesBesideTheSourceOrInTheDestinationFolder) {
         EXPECT_EQ(c.buildOutputPath(out, k.source.c_str()), !k.expected.empty()) << k.source;
         EXPECT_EQ(out, k.expected);
     }
+    // Unless told otherwise, MP3 files go to a folder of the user's, not to the program's.
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    PathRemoveFileSpecA(program);
+    Converter fresh;
+    EXPECT_TRUE(PathIsDirectoryA(fresh.destinationFolder()) && lstrcmpiA(fresh.destinationFolder(), program)) << program;
 }
 
 // The temporary file beside an output takes no file of the user's over; a
