@@ -1,6 +1,5 @@
-// Whether a drive's answer to the table-of-contents request can be trusted.
-// Plain bytes and no Windows header, so that it also builds natively, where
-// it is fuzzed.
+// Whether a drive's answer to the table-of-contents request can be trusted:
+// plain bytes, no Windows header.
 #pragma once
 
 #include <stddef.h>

@@ -1,5 +1,5 @@
 // Reading the header of a WAV file: a pure function over the file's bytes,
-// with no Windows call inside, so it can also be built and fuzzed natively.
+// with no Windows call inside.
 #pragma once
 
 #include <stdint.h>

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both Windows programs and the native
-# pieces, and runs every test: the Windows ones under Wine with Xvfb.
+# Installs what is missing, builds both Windows programs with LAME's DLL and
+# the native pieces, and runs every test: the Windows ones under Wine with
+# Xvfb. Then makes the release and checks it by installing it.
 set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo_root"
@@ -14,4 +15,7 @@ start_wine_session
 status=0
 ctest --test-dir build/native --output-on-failure -j 2 || status=1
 ctest --test-dir build/win64 --output-on-failure -j 2 || status=1
+stop_wine_session
+bash scripts/release.sh >build/release.log 2>&1 || { status=1; tail -n 20 build/release.log; }
+bash scripts/check-release.sh || status=1
 exit $status

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "cdrom/TocCheck.h"
 #include "jobs/JobFrame.h"
 #include "tests/WavTestFiles.h"
 
@@ -62,6 +63,7 @@ TEST(WavHeader, BuiltAndDamagedFiles) {
         {Bytes(stereo.begin(), stereo.begin() + 11), WavNotRiffWave},
         {edited(stereo, 8, 0x20495641), WavNotRiffWave},  // "AVI "
         {edited(stereo, 20, 0, 2), WavNotPcm},
+        {edited(stereo, 22, 3, 2), WavBadChannelCount},
         {edited(extensible, 59, 0), WavNotPcm},   // the sub-format's GUID
         {edited(extensible, 16, 18), WavNotPcm},  // an extensible format cut short
         {edited(stereo, 34, 20, 2), WavBadSampleSize},
@@ -80,6 +82,27 @@ TEST(WavHeader, BuiltAndDamagedFiles) {
         EXPECT_EQ(Values({status, status == WavUsable ? info.dataOffset : 0, info.dataSize}),
                   Values({k.status, k.dataOffset, k.dataSize})) << &k - cases;
     }
+}
+
+// A drive's answer to the table-of-contents request, for tracks starting at
+// these sectors and the lead-out, cut short by `cut` bytes; trusted only when
+// it holds the entries it announces, each an MSF address after the one before.
+TEST(TocCheck, OnlyWholeIncreasingAnswersAreTrusted) {
+    auto usable = [](std::vector<long> sectors, size_t cut) {
+        Bytes b(tocAnswerBytes);
+        b[2] = 1, b[3] = (BYTE)(sectors.size() - 1);
+        for (size_t k = 0; k < sectors.size(); k++) {
+            long frames = sectors[k] + 150;
+            b[tocHeadBytes + k * tocEntryBytes + 5] = (BYTE)(frames / 4500);
+            b[tocHeadBytes + k * tocEntryBytes + 6] = (BYTE)(frames / 75 % 60);
+            b[tocHeadBytes + k * tocEntryBytes + 7] = (BYTE)(frames % 75);
+        }
+        return tocAnswerUsable(b.data(), tocHeadBytes + sectors.size() * tocEntryBytes - cut);
+    };
+    EXPECT_EQ(Values({(uint64_t)usable({0, 300, 900}, 0), (uint64_t)usable({0, 300, 900}, 1),
+                      (uint64_t)usable({0, 900, 300}, 0), (uint64_t)usable({0, 300, 300}, 0),
+                      (uint64_t)usable({0, 300, 449850}, 0)}),
+              Values({1, 0, 0, 0, 0}));
 }
 
 TEST(BuildOutputPath, TheMp3GoesBesideTheSourceOrInTheDestinationFolder) {
