@@ -2,8 +2,8 @@
 # Shows the wizard at work with no screen needed: makes a few WAV files and
 # lets calbrune_drive go through all six pages of the program on a private
 # Xvfb display. The program is the simulated-CD build, whose drive G: holds a
-# disc made of the same WAV files: the tour looks at its tracks, goes back,
-# converts the WAV files and returns to the first page.
+# disc of four tracks: the tour looks at them, goes back, converts the WAV
+# files and returns to the first page.
 # Usage: demo.sh [output folder, default build/demo]. Leaves the WAV and MP3
 # files there and a PNG of every step in its screens/ folder.
 set -euo pipefail
@@ -36,7 +36,7 @@ wavs=()
 for name in concert.wav répétition.wav final.wav; do
   wavs+=("$(windows "$out/$name")")
 done
-disc=$(IFS='|'; echo "G=wav:${wavs[*]}")
+disc="G=15301,9000,13000,11000"
 # Wine takes the language of the sheet's own buttons and the encoding of file
 # names from the locale: French buttons where the French locale can be had,
 # never a locale that does not exist (file names would lose their accents).

@@ -6,7 +6,7 @@
 
 #include "cdrom/TocCheck.h"
 #include "jobs/JobFrame.h"
-#include "tests/WavTestFiles.h"
+#include "tests/support/Files.h"
 
 typedef std::vector<uint64_t> Values;
 

@@ -14,7 +14,7 @@
 #include "jobs/EncodeLoop.h"
 #include "pages/Pages.h"
 #include "res/resource.h"
-#include "tests/WavTestFiles.h"
+#include "tests/support/Files.h"
 #include "tests/sim/SimMachine.h"
 #include "tests/support/FakeEncoder.h"
 #include "tests/support/WizardRun.h"
@@ -64,21 +64,6 @@ protected:
             c.selectedTracks.append(&k);
         }
         return w.runJob();
-    }
-    // The texts of a caption, or the positions a bar was sent, in order.
-    Strings texts(Control control) {
-        Strings found;
-        for (const ControlEvent& e : w.of(control, WM_SETTEXT)) {
-            found.push_back(e.text);
-        }
-        return found;
-    }
-    Positions positions(Control control) {
-        Positions found;
-        for (const ControlEvent& e : w.of(control, PBM_SETPOS)) {
-            found.push_back(e.wParam);
-        }
-        return found;
     }
 
     Converter c;
@@ -594,9 +579,9 @@ TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
     ASSERT_TRUE(w.runJob());
     EXPECT_EQ(w.boxes, Strings({mp3("b.mp3") + " existe déjà.\nVoulez-vous le remplacer?", "Encodage reussi!  "}));
     EXPECT_EQ(fileContents(mp3("b.mp3")), "earlier b");
-    EXPECT_EQ(texts(TotalLabel), Strings({"Progression générale ...( 1/3 )", "Progression générale ...( 2/3 )",
+    EXPECT_EQ(w.texts(TotalLabel), Strings({"Progression générale ...( 1/3 )", "Progression générale ...( 2/3 )",
                                           "Progression générale ...( 3/3 )"}));
-    EXPECT_EQ(texts(FileLabel), Strings({mp3("a.mp3"), mp3("c.mp3")}));
+    EXPECT_EQ(w.texts(FileLabel), Strings({mp3("a.mp3"), mp3("c.mp3")}));
     std::vector<Positions> totals(1);
     size_t afterStall = 0;
     for (size_t i = 0; i < w.events.size(); i++) {
@@ -614,7 +599,7 @@ TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
     EXPECT_TRUE(totals[2].empty());
     EXPECT_GE(totals[3].front(), 682u);
     EXPECT_EQ(totals[3].back(), 1024u);
-    EXPECT_EQ(positions(FileBar).back(), 10 * chunkBytes);
+    EXPECT_EQ(w.positions(FileBar).back(), 10 * chunkBytes);
 }
 
 // A bar's range is a signed 32-bit number: the data of a file of 2 to 4 GiB still moves its
@@ -760,7 +745,7 @@ TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndKeepsWhatWasDone) {
     EXPECT_TRUE(fileExists(mp3("1.mp3")) && fileExists(mp3("2.mp3")));
     EXPECT_EQ(fileContents(mp3("3.mp3")), "earlier third");
     EXPECT_FALSE(fileExists(mp3("4.mp3")) || fileExists(mp3("5.mp3")));
-    EXPECT_EQ(texts(TotalLabel).size(), 3u);
+    EXPECT_EQ(w.texts(TotalLabel).size(), 3u);
     EXPECT_EQ(Positions({count("init"), count("encode"), count("deinit"), count("close")}), Positions({3, 45, 3, 3}));
 }
 
@@ -815,8 +800,8 @@ TEST_F(Wizard, TracksReachTheEncoderAndFillTheBarsInTwoPhases) {
     EXPECT_EQ(fileContents(mp3("Piste3.mp3")), mp3Of(simTrackAudio(drive->disc, 2), 2, 16, false));
     EXPECT_EQ(fileContents(mp3("Piste12.mp3")), mp3Of(simTrackAudio(drive->disc, 11), 2, 16, false));
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")));
-    EXPECT_EQ(texts(FileLabel), Strings({mp3("Piste3.mp3"), mp3("Piste12.mp3")}));
-    EXPECT_EQ(texts(TotalLabel), Strings({"Progression générale ...( 1/2 )", "Progression générale ...( 2/2 )"}));
+    EXPECT_EQ(w.texts(FileLabel), Strings({mp3("Piste3.mp3"), mp3("Piste12.mp3")}));
+    EXPECT_EQ(w.texts(TotalLabel), Strings({"Progression générale ...( 1/2 )", "Progression générale ...( 2/2 )"}));
     std::vector<DWORD> ranges;
     Positions starts, ends;
     WPARAM overall = 0, entry = 0;

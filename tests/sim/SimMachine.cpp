@@ -8,7 +8,6 @@
 
 #include "cdrom/CdDevice.h"
 #include "cdrom/CdRom.h"
-#include "core/Converter.h"
 
 namespace {
 
@@ -85,34 +84,6 @@ BOOL answerRawRead(SimDrive* drive, const RAW_READ_INFO& r, BYTE* output, DWORD 
     return TRUE;
 }
 
-// One track per file of 16-bit stereo at 44100 Hz, padded with silence to
-// whole sectors; no disc when a file is not of that kind.
-SimDisc discFromWavs(const std::vector<std::string>& paths) {
-    std::vector<DWORD> lengths;
-    std::vector<BYTE> audio;
-    for (const std::string& path : paths) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        // The header step leaves the file at its first sample.
-        Converter c;
-        BE_CONFIG config;
-        DWORD size = 0, got = 0;
-        bool cdAudio = file != INVALID_HANDLE_VALUE && c.prepareEncoderConfig(&config, &size, file) &&
-                       config.dwSampleRate == 44100 && config.nMode == BE_MP3_MODE_JSTEREO &&
-                       c.inputSamples() == Converter::InputS16;
-        lengths.push_back((size + cdSectorBytes - 1) / cdSectorBytes);
-        audio.resize(audio.size() + lengths.back() * cdSectorBytes);
-        cdAudio = cdAudio && ReadFile(file, &audio[audio.size() - lengths.back() * cdSectorBytes], size, &got,
-                                      nullptr) && got == size;
-        CloseHandle(file);
-        if (!cdAudio) {
-            return SimDisc();
-        }
-    }
-    SimDisc disc = simDisc(1, lengths);
-    disc.audio = audio;
-    return disc;
-}
-
 }  // namespace
 
 SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors, DWORD firstSector) {
@@ -155,21 +126,17 @@ int simConfigure(const char* text) {
         }
         simAddDrive(item[0]);
         std::string spec = item.size() > 1 ? item.substr(2) : "";
-        bool wavs = spec.compare(0, 4, "wav:") == 0;
         size_t slash = spec.find('/');
-        int first = wavs || slash == std::string::npos ? 1 : atoi(spec.c_str());
-        std::istringstream list(spec.substr(wavs ? 4 : slash + 1));
-        std::vector<std::string> paths;
+        int first = slash == std::string::npos ? 1 : atoi(spec.c_str());
+        std::istringstream list(spec.substr(slash + 1));
         std::vector<DWORD> lengths;
-        for (std::string part; std::getline(list, part, wavs ? '|' : ',');) {
-            paths.push_back(part);
+        for (std::string part; std::getline(list, part, ',');) {
             lengths.push_back(strtoul(part.c_str(), nullptr, 10));
         }
-        SimDisc disc = wavs ? discFromWavs(paths) : simDisc(first, lengths);
-        if (!spec.empty() && (disc.starts.size() < 2 || first < 1)) {
+        if (!spec.empty() && (lengths.empty() || first < 1)) {
             return 0;
         }
-        simInsertDisc(item[0], spec.empty() ? SimDisc() : disc);
+        simInsertDisc(item[0], spec.empty() ? SimDisc() : simDisc(first, lengths));
     }
     return 1;
 }

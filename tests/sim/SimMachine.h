@@ -37,7 +37,7 @@ void simInsertDisc(char letter, const SimDisc& disc);
 void simSetMemoryLimit(SIZE_T bytes);
 int simOpenVolumes();
 int simTrackBuffers();
-// Sets the machine up from a text such as "E;G=300,200;H=3/100,100;K=wav:a.wav|b.wav":
-// drive E without disc, G with two tracks, H with tracks 3 and 4, K with one
-// track per WAV file of CD audio. CALBRUNE_SIMCD holds one. 0 when not understood.
+// Sets the machine up from a text such as "E;G=300,200;H=3/100,100": drive E
+// without disc, G with two tracks, H with tracks 3 and 4, of these lengths in
+// sectors. CALBRUNE_SIMCD holds one. 0 when not understood.
 int simConfigure(const char* text);

@@ -1,5 +1,8 @@
 #include "tests/support/Files.h"
 
+#include <fstream>
+#include <iterator>
+
 TempFolder::TempFolder() {
     static LONG counter;
     char base[MAX_PATH];
@@ -36,42 +39,17 @@ static void removeTree(const std::string& path) {
 
 TempFolder::~TempFolder() { removeTree(path_); }
 
-std::string TempFolder::file(const char* name) const {
-    return std::string(path_) + "\\" + name;
-}
-
 std::string fileContents(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::string bytes;
-    char buffer[65536];
-    DWORD got;
-    while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, sizeof(buffer), &got, nullptr) &&
-           got > 0) {
-        bytes.append(buffer, got);
-    }
-    CloseHandle(file);
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void writeFileContents(const std::string& path, const std::string& bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written;
-    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
-    CloseHandle(file);
-}
-
-bool fileExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-int countFiles(const std::string& folder, const char* pattern) {
-    int count = 0;
-    forFiles(folder, pattern, [&count](const char*) { count++; });
-    return count;
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 int pendingOutputFiles(const std::string& folder) {
-    return countFiles(folder, "*.~c?");
+    int count = 0;
+    forFiles(folder, "*.~c?", [&count](const char*) { count++; });
+    return count;
 }

@@ -1,17 +1,21 @@
-// Files and folders for the tests.
+// Files and folders for the tests, and WAV files built byte by byte.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
+#include <stdint.h>
+#include <string.h>
 
-// A folder of its own under the temporary folder, emptied and removed on destruction.
+#include <string>
+#include <vector>
+
+// A folder of its own under the temporary folder, removed with all it holds on destruction.
 class TempFolder {
 public:
     TempFolder();
     ~TempFolder();
     const char* path() const { return path_; }
-    std::string file(const char* name) const;
+    std::string file(const char* name) const { return std::string(path_) + "\\" + name; }
 
 private:
     char path_[MAX_PATH];
@@ -19,8 +23,82 @@ private:
 
 std::string fileContents(const std::string& path);
 void writeFileContents(const std::string& path, const std::string& bytes);
-bool fileExists(const std::string& path);
-// How many files in `folder` match `pattern` (such as "*.tmp").
-int countFiles(const std::string& folder, const char* pattern);
+inline bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 // Temporary outputs that a job left in `folder`.
 int pendingOutputFiles(const std::string& folder);
+
+typedef std::vector<uint8_t> Bytes;
+
+inline void put32(Bytes& b, uint32_t v) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        b.push_back((uint8_t)(v >> shift));
+    }
+}
+
+// `b` with the little-endian field of `width` bytes at `at` set to `value`.
+inline Bytes edited(Bytes b, size_t at, uint32_t value, int width = 4) {
+    for (int i = 0; i < width; i++) {
+        b.at(at + i) = (uint8_t)(value >> (8 * i));
+    }
+    return b;
+}
+
+// One chunk, declaring its body's size unless told otherwise; an odd body
+// gets its pad byte.
+inline void putChunk(Bytes& b, const char* tag, const Bytes& body, int64_t declared = -1) {
+    b.insert(b.end(), tag, tag + 4);
+    put32(b, declared < 0 ? (uint32_t)body.size() : (uint32_t)declared);
+    b.insert(b.end(), body.begin(), body.end());
+    if (body.size() & 1) {
+        b.push_back(0);
+    }
+}
+
+// The 16 bytes of a format description with packed samples.
+inline Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
+    uint32_t align = channels * (bits / 8);
+    Bytes b = edited(edited(Bytes(16), 0, tag | channels << 16), 4, rate);
+    return edited(edited(b, 8, rate * align), 12, align | bits << 16);
+}
+
+inline Bytes riffWave(const Bytes& chunks) {
+    Bytes b = {'R', 'I', 'F', 'F'};
+    put32(b, (uint32_t)(chunks.size() + 4));
+    b.insert(b.end(), {'W', 'A', 'V', 'E'});
+    b.insert(b.end(), chunks.begin(), chunks.end());
+    return b;
+}
+
+// A format chunk and a data chunk.
+inline Bytes wavOf(const Bytes& format, const Bytes& data) {
+    Bytes chunks;
+    putChunk(chunks, "fmt ", format);
+    putChunk(chunks, "data", data);
+    return riffWave(chunks);
+}
+
+// The canonical layout: 16-byte format chunk, data from byte 44.
+inline Bytes canonicalWav(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
+    return wavOf(formatBody(1, channels, rate, bits), data);
+}
+
+// Deterministic bytes that differ from one position to the next.
+inline Bytes patternBytes(size_t size, uint32_t seed = 1) {
+    Bytes b(size);
+    uint32_t x = seed * 2654435761u + 12345;
+    for (size_t i = 0; i < size; i++) {
+        x = x * 1103515245u + 12345;
+        b[i] = (uint8_t)(x >> 16);
+    }
+    return b;
+}
+
+inline std::string testDataPath(const char* name) { return std::string(CALBRUNE_TEST_DATA) + "\\" + name; }
+inline Bytes readWholeFile(const std::string& path) {
+    std::string bytes = fileContents(path);
+    return Bytes(bytes.begin(), bytes.end());
+}
+inline std::string writeBytes(const TempFolder& folder, const char* name, const Bytes& bytes) {
+    writeFileContents(folder.file(name), std::string(bytes.begin(), bytes.end()));
+    return folder.file(name);
+}

@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <atomic>
-#include <iterator>
 
 #include "app/Wizard.h"
 #include "core/Converter.h"
@@ -98,9 +97,7 @@ std::string WizardRun::answerBox(int button, DWORD ms) {
 bool WizardRun::answerNextBox() {
     HWND box = findDialog(GetCurrentProcessId(), sheet, messageText);
     if (box) {
-        size_t k = boxes.size();
-        boxes.push_back("");
-        boxes.back() = answer(box, !GetDlgItem(box, IDYES) ? IDOK : k < answers.size() ? answers[k] : IDNO);
+        boxes.push_back(answer(box, GetDlgItem(box, IDYES) ? IDNO : IDOK));
     }
     return box != nullptr;
 }
@@ -122,9 +119,18 @@ bool WizardRun::runJob(DWORD ms) {
     return poll([&] { return !answerNextBox() && !c.workerExists() && (settle(), !answerNextBox()); }, ms);
 }
 
-std::vector<ControlEvent> WizardRun::of(Control control, UINT message) const {
-    std::vector<ControlEvent> found;
-    std::copy_if(events.begin(), events.end(), std::back_inserter(found),
-                 [&](const ControlEvent& e) { return e.control == control && e.message == message; });
+std::vector<std::string> WizardRun::texts(Control control) const {
+    std::vector<std::string> found;
+    for (const ControlEvent& e : events) {
+        e.control == control && e.message == WM_SETTEXT ? found.push_back(e.text) : (void)0;
+    }
+    return found;
+}
+
+std::vector<WPARAM> WizardRun::positions(Control control) const {
+    std::vector<WPARAM> found;
+    for (const ControlEvent& e : events) {
+        e.control == control && e.message == PBM_SETPOS ? found.push_back(e.wParam) : (void)0;
+    }
     return found;
 }

@@ -144,14 +144,15 @@ public:
     // The dialog over the page: file chooser, folder browser.
     HWND dialog() { return wizard::poll([&] { return wizard::findDialog(GetCurrentProcessId(), sheet); }, 5000); }
 
-    // Finish on the finish page, then every box answered until the job's
-    // end has been shown: questions get `answers` in turn (IDNO when none is
-    // left). `boxes` holds what they said, `events` what the bars and
-    // captions were sent meanwhile, and `onEvent` sees each event on the
-    // interface thread as it comes. False when the job did not end in time.
+    // Finish on the finish page, then every box answered (questions with
+    // No) until the job's end has been shown. `boxes` holds what they said,
+    // `events` what the bars and captions were sent meanwhile, and `onEvent`
+    // sees each event on the interface thread as it comes. False when the
+    // job did not end in time.
     bool runJob(DWORD ms = 30000);
-    std::vector<ControlEvent> of(Control control, UINT message) const;
-    std::vector<int> answers;
+    // A caption's texts, or the positions a bar was sent, in order.
+    std::vector<std::string> texts(Control control) const;
+    std::vector<WPARAM> positions(Control control) const;
     std::vector<std::string> boxes;
     std::vector<ControlEvent> events;
     std::function<void(const ControlEvent&)> onEvent;
@@ -159,7 +160,6 @@ public:
     HWND sheet;
 
 private:
-    static LRESULT CALLBACK recordEvent(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
     bool answerNextBox();
 
     Converter& c;
