@@ -90,7 +90,7 @@ convert() {
   local folder=$work/music-$2
   mkdir -p "$folder"
   sox -n -r 44100 -c 2 -b 16 "$folder/concert.wav" synth 2 sine 440
-  wine "$drive" "$1" wav - - "$(windows "$folder/concert.wav")" >"$work/drive-$2.log" 2>&1 ||
+  wine "$drive" "$1" wav - "$(windows "$folder/concert.wav")" >"$work/drive-$2.log" 2>&1 ||
     fail "$1 did not convert a WAV file: $(cat "$work/drive-$2.log")"
   local seconds
   seconds=$(mpg123 -q -s "$folder/concert.mp3" 2>/dev/null | wc -c | awk '{printf "%.2f", $1 / 176400}')

@@ -5,13 +5,14 @@
 # disc of four tracks: the tour looks at them, goes back, converts the WAV
 # files and returns to the first page.
 # Usage: demo.sh [output folder, default build/demo]. Leaves the WAV and MP3
-# files there and a PNG of every step in its screens/ folder.
+# files there and a PNG of every step in its screens/ folder, taken with
+# ImageMagick where the driver says the sheet is.
 set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo_root"
 out=$(realpath -m "${1:-build/demo}")
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh imagemagick
 CALBRUNE_SKIP_WIN32=1 bash scripts/build.sh
 
 mkdir -p "$out"
@@ -44,10 +45,16 @@ demo_lang=${LANG:-C.UTF-8}
 if locale -a | grep -qx fr_FR.utf8 || localedef -i fr_FR -f UTF-8 fr_FR.UTF-8 2>/dev/null; then
   demo_lang=fr_FR.UTF-8
 fi
+# The driver says where the sheet is on each page and waits while we take it.
+shots=0
 LC_ALL=$demo_lang CALBRUNE_SIMCD=$disc wine build/win64/calbrune_drive.exe "$(windows "$repo_root/build/win64/calbrune_simcd.exe")" \
-  wav - "$(windows "$out/screens")" --return --tour "${wavs[@]}"
-python3 scripts/bmp-to-png.py "$out"/screens/*.bmp
-
+  wav - --return --tour --shots "${wavs[@]}" | while read -r word page geometry; do
+  echo "$word $page $geometry"
+  if [ "$word" = shot ]; then
+    shots=$((shots + 1))
+    import -display "$DISPLAY" -window root -crop "${geometry%$'\r'}" +repage "$out/screens/$(printf %02d $shots)-$page.png"
+  fi
+done
 echo
 echo "MP3 files, beside the WAV files in $out:"
 ls -l "$out"/*.mp3

@@ -35,20 +35,20 @@ check() {
 
 sox -n -r 44100 -c 2 -b 16 "$work/a.wav" synth 1.5 sine 200-2000 sine 3000-300 vol 0.5
 sox -n -r 22050 -c 1 -b 16 "$work/b.wav" synth 1 pinknoise vol 0.4
-drive calbrune.exe wav - - "$(win "$work/a.wav")" "$(win "$work/b.wav")"
+drive calbrune.exe wav - "$(win "$work/a.wav")" "$(win "$work/b.wav")"
 grep -q "^message:" "$work/drive.log" && problem "the program said: $(grep -a ^message: "$work/drive.log")"
 check "$work/a.mp3" "$(frames "$work/a.wav")" 3456 "$work/a.wav"
 check "$work/b.mp3" "$(frames "$work/b.wav")" 3456 "$work/b.wav"
 
 for method in 0 4; do
   mkdir "$work/vbr$method"
-  drive calbrune.exe wav "$(win "$work/vbr$method")" - --return --vbr $method "$(win "$work/a.wav")"
+  drive calbrune.exe wav "$(win "$work/vbr$method")" --return --vbr $method "$(win "$work/a.wav")"
   check "$work/vbr$method/a.mp3" "$(frames "$work/a.wav")" 0 "$work/a.wav"
 done
 
 # Tracks 3 and 1 of a simulated disc, of 120, 90 and 150 sectors of 588 frames.
 mkdir "$work/cd"
-CALBRUNE_SIMCD="G=120,90,150" drive calbrune_simcd.exe cd "$(win "$work/cd")" - --return 3 1
+CALBRUNE_SIMCD="G=120,90,150" drive calbrune_simcd.exe cd "$(win "$work/cd")" --return 3 1
 grep -q "message: Encodage reussi!" "$work/drive.log" || problem "no success message for the tracks"
 check "$work/cd/Piste1.mp3" $((120 * 588)) 3456
 check "$work/cd/Piste3.mp3" $((150 * 588)) 3456

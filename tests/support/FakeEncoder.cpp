@@ -1,5 +1,6 @@
 #include "tests/support/FakeEncoder.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -30,7 +31,8 @@ BE_ERR record(BE_ERR result, const char* kind, int mode = 0, const char* path = 
 
 BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, PHBE_STREAM handle) {
     std::lock_guard<std::mutex> hold(lock);
-    *samples = config->nMode == BE_MP3_MODE_MONO ? 1152 : 2304;
+    *samples = failure.compare(0, 8, "samples:") ? config->nMode == BE_MP3_MODE_MONO ? 1152 : 2304
+                                                  : strtoul(failure.c_str() + 8, nullptr, 10);
     *bufferSize = 16384;
     *handle = streams.size();
     streams.push_back({Open, 0, *samples, config->bWriteVBRHeader != 0});

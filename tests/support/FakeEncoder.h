@@ -21,7 +21,8 @@ struct EncoderCall {
 namespace fakeEncoder {
 // Also forgets earlier calls and planned failures.
 void install(Converter& c);
-// "init", "encode:K" (the K-th chunk of a stream), "deinit" or "vbrheader".
+// "init", "encode:K" (the K-th chunk of a stream), "deinit" or "vbrheader";
+// "samples:N" asks for N samples a chunk.
 void failAt(const char* what);
 std::vector<EncoderCall> calls();
 size_t count(const char* kind);

@@ -1,12 +1,13 @@
 // Starts the program and goes through its wizard from outside, as a user
 // would, printing what it sees (UTF-8):
-//   calbrune_drive PROGRAM wav|cd DESTINATION|- SCREENSHOTS|- [OPTION...] ITEM...
+//   calbrune_drive PROGRAM wav|cd DESTINATION|- [OPTION...] ITEM...
 // ITEMs: WAV files of one folder, or track numbers from 1. The DESTINATION is
-// chosen in the folder browser; SCREENSHOTS receives NN-page.bmp for each
-// page and the end message. OPTIONs:
+// chosen in the folder browser. OPTIONs:
 //   --return        back to the first page after the end message, then quit
 //                   through Cancel (else the program closes when it is done)
 //   --tour          first the CD page with tracks 1 and 2 chosen, then Back
+//   --shots         "shot PAGE WxH+X+Y" where the sheet is, once a page and
+//                   for the end message, then a pause for a screenshot
 //   --vbr METHOD    VBR on, with the method of that row (0 Default ... 4 ABR)
 //   --cancel-at N   Annuler once the overall bar shows N of 1024
 //   --delete-at E F, --hold-at E F   when the counter shows entry E, delete
@@ -31,9 +32,8 @@ const char* const names[] = {"bienvenue", "fichiers", "pistes", "destination", "
 
 PROCESS_INFORMATION child;
 HWND sheet;
-const char* shotFolder;
-int shots, shot[7];
-bool timed;
+int shot[7];
+bool shots, timed;
 LARGE_INTEGER started;
 
 void say(const std::string& ansi) {
@@ -77,36 +77,19 @@ void click(HWND button) {
     PostMessageA(button, BM_CLICK, 0, 0);
 }
 
-// The sheet, with `box` when given, once for each page: rows of 24-bit
-// pixels padded to whole words, bottom row first.
+// With --shots, once for each page: where the sheet and `box` are, for the
+// demo to photograph while we wait.
 void shoot(Page page, HWND box = nullptr) {
-    if (!shotFolder || shot[page]++) {
+    if (!shots || shot[page]++) {
         return;
     }
     Sleep(300);  // let the page paint
     RECT area, more;
     GetWindowRect(sheet, &area);
     box && GetWindowRect(box, &more) ? UnionRect(&area, &area, &more) : 0;
-    int width = area.right - area.left, height = area.bottom - area.top;
-    DWORD bytes = ((width * 3 + 3) & ~3) * height, offset = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    BITMAPINFOHEADER header = {sizeof(header), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    BITMAPFILEHEADER file = {0x4D42, offset + bytes, 0, 0, offset};
-    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, (BITMAPINFO*)&header, DIB_RGB_COLORS, &bits, nullptr, 0);
-    SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-    GdiFlush();
-    char path[MAX_PATH];
-    wsprintfA(path, "%s\\%02d-%s.bmp", shotFolder, ++shots, names[page]);
-    FILE* out = fopen(path, "wb");
-    if (!out || !fwrite(&file, sizeof(file), 1, out) || !fwrite(&header, sizeof(header), 1, out) ||
-        !fwrite(bits, bytes, 1, out) || fclose(out)) {
-        fail(std::string("cannot write ") + path);
-    }
-    DeleteDC(memory);
-    DeleteObject(bitmap);
-    ReleaseDC(nullptr, screen);
+    printf("shot %s %ldx%ld+%ld+%ld\n", names[page], area.right - area.left, area.bottom - area.top, area.left, area.top);
+    fflush(stdout);
+    Sleep(700);
 }
 
 HWND onPage(Page page) {
@@ -231,11 +214,12 @@ int main(int argc, char** argv) {
     bool returning = false, tour = false;
     long vbr = -1, cancelAt = -1;
     std::vector<EntryAction> actions;
-    for (size_t i = 5; i < args.size(); i++) {
+    for (size_t i = 4; i < args.size(); i++) {
         const std::string& o = args[i];
         returning |= o == "--return";
         tour |= o == "--tour";
         timed |= o == "--timed";
+        shots |= o == "--shots";
         if ((o == "--vbr" || o == "--cancel-at") && i + 1 < args.size()) {
             (o == "--vbr" ? vbr : cancelAt) = atol(args[++i].c_str());
         } else if ((o == "--delete-at" || o == "--hold-at") && i + 2 < args.size()) {
@@ -250,7 +234,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     bool wav = args[2] == "wav";
-    shotFolder = args[4] != "-" ? argv[4] : nullptr;
     STARTUPINFOA startup = {sizeof(startup)};
     if (!CreateProcessA(argv[1], nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
         fail(std::string("cannot start ") + argv[1] + ", error " + std::to_string(GetLastError()));
