@@ -10,7 +10,7 @@ add_test(NAME end_to_end COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e.sh ${CALBRUNE_WIN
 set_tests_properties(end_to_end PROPERTIES TIMEOUT 300)
 
 # The WAV job's stress and fault runs through the wizard, short form: a
-# batch, a large file, cancels, a full disk, sources gone (scripts/stress.sh).
+# batch, a large file, cancels, a full disk (scripts/stress.sh).
 add_test(NAME wave_job_stress COMMAND ${CMAKE_SOURCE_DIR}/scripts/stress.sh --short)
 set_tests_properties(wave_job_stress PROPERTIES TIMEOUT 300
                      ENVIRONMENT CALBRUNE_STRESS_BUILD=${CALBRUNE_WIN64_DIR})

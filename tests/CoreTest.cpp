@@ -1,5 +1,5 @@
-// The parts of the core that need no window: the WAV header, the output's
-// name and its temporary file, and the program's texts as they are stored.
+// The parts of the core that need no window: the WAV header, a drive's table
+// of contents, the output's name and its temporary file.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlwapi.h>
@@ -174,15 +174,4 @@ TEST(PendingOutput, TheEarlierOutputStaysUnlessACommitSucceeds) {
     EXPECT_EQ(error, (DWORD)ERROR_ACCESS_DENIED);
     EXPECT_FALSE(fileExists(folder.file("b.~c1")));
     EXPECT_EQ(fileContents(final), "earlier");
-}
-
-// é is the byte E9 in the program's French texts, not UTF-8's two bytes.
-TEST(Charset, TheProgramsTextsAreWindows1252) {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string program = fileContents(std::string(path, strrchr(path, '\\')) + "\\..\\calbrune.exe");
-    ASSERT_FALSE(program.empty());
-    for (const char* text : {" Joint St\xE9reo", "les donn\xE9" "es audio", "Progression g\xE9n\xE9rale"}) {
-        EXPECT_NE(program.find(text), std::string::npos) << text;
-    }
 }

@@ -10,8 +10,6 @@
 //                   for the end message, then a pause for a screenshot
 //   --vbr METHOD    VBR on, with the method of that row (0 Default ... 4 ABR)
 //   --cancel-at N   Annuler once the overall bar shows N of 1024
-//   --delete-at E F, --hold-at E F   when the counter shows entry E, delete
-//                   file F, or hold it open unshared
 //   --timed         "elapsed WHAT SECONDS" when the wizard shows, at Finish,
 //                   at the end message and at the end, with the program's
 //                   peak memory; waits as long as it takes
@@ -34,7 +32,7 @@ PROCESS_INFORMATION child;
 HWND sheet;
 int shot[7];
 bool shots, timed;
-LARGE_INTEGER started;
+ULONGLONG started = GetTickCount64();
 
 void say(const std::string& ansi) {
     std::wstring wide(ansi.size() + 1, L'\0');
@@ -46,10 +44,7 @@ void say(const std::string& ansi) {
 }
 
 void mark(const char* what) {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    timed ? printf("elapsed %s %.3f\n", what, double(now.QuadPart - started.QuadPart) / frequency.QuadPart) : 0;
+    timed ? printf("elapsed %s %.3f\n", what, (GetTickCount64() - started) / 1000.0) : 0;
 }
 
 [[noreturn]] void fail(const std::string& what) {
@@ -174,16 +169,9 @@ void chooseVbr(HWND page, int method) {
     say("VBR method " + std::to_string(method));
 }
 
-// What is done to a file when the counter reaches an entry.
-struct EntryAction {
-    int entry;
-    bool hold;
-    std::string file;
-};
-
-// While the job runs: questions answered, the cancel and the actions done in
-// their time; the end message, still open, once it comes.
-HWND watchJob(HWND page, long cancelAt, std::vector<EntryAction>& actions) {
+// While the job runs: questions answered and the cancel made in its time;
+// the end message, still open, once it comes.
+HWND watchJob(HWND page, long cancelAt) {
     return waitFor("the end message", [&]() -> HWND {
         if (HWND box = dialogOf(sheet, messageText)) {
             return GetDlgItem(box, IDYES) ? (answerBox(box), nullptr) : box;
@@ -193,15 +181,6 @@ HWND watchJob(HWND page, long cancelAt, std::vector<EntryAction>& actions) {
             click(GetDlgItem(sheet, finishButton));
             say("cancel");
         }
-        for (EntryAction& a : actions) {
-            if (a.entry && textOf(GetDlgItem(page, 1064)).find("( " + std::to_string(a.entry) + "/") != std::string::npos) {
-                bool done = a.hold ? CreateFileA(a.file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) !=
-                                         INVALID_HANDLE_VALUE
-                                   : DeleteFileA(a.file.c_str());
-                say((a.hold ? "held " : "deleted ") + std::to_string(done) + " " + a.file);
-                a.entry = 0;
-            }
-        }
         return nullptr;
     }, 3600 * 1000);
 }
@@ -209,11 +188,9 @@ HWND watchJob(HWND page, long cancelAt, std::vector<EntryAction>& actions) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QueryPerformanceCounter(&started);
     std::vector<std::string> args(argv, argv + argc), items;
     bool returning = false, tour = false;
     long vbr = -1, cancelAt = -1;
-    std::vector<EntryAction> actions;
     for (size_t i = 4; i < args.size(); i++) {
         const std::string& o = args[i];
         returning |= o == "--return";
@@ -222,9 +199,6 @@ int main(int argc, char** argv) {
         shots |= o == "--shots";
         if ((o == "--vbr" || o == "--cancel-at") && i + 1 < args.size()) {
             (o == "--vbr" ? vbr : cancelAt) = atol(args[++i].c_str());
-        } else if ((o == "--delete-at" || o == "--hold-at") && i + 2 < args.size()) {
-            actions.push_back({atoi(args[i + 1].c_str()), o == "--hold-at", args[i + 2]});
-            i += 2;
         } else if (o.compare(0, 2, "--")) {
             items.push_back(o);
         }
@@ -266,7 +240,7 @@ int main(int argc, char** argv) {
     // Questions on the way are answered Oui. Returning, the end message is
     // answered, and Cancel quits.
     if (returning) {
-        HWND box = watchJob(page, cancelAt, actions);
+        HWND box = watchJob(page, cancelAt);
         mark("done");
         PROCESS_MEMORY_COUNTERS memory = {sizeof(memory)};
         if (timed && GetProcessMemoryInfo(child.hProcess, &memory, sizeof(memory))) {
