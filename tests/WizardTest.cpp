@@ -82,7 +82,7 @@ std::string enabling(WizardRun& w, Ints ids) {
 }
 
 TEST_F(Wizard, NavigationFollowsTheSourceKindAndQuittingAsks) {
-    ASSERT_EQ(simConfigure("G=300,300"), 1);
+    drive->disc = simDisc(1, {300, 300});
     addWav("a.wav");
     // What is pressed (a sheet button or a control), and the page it leads to.
     const std::pair<int, int> steps[] = {
@@ -178,7 +178,8 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
 }
 
 TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
-    ASSERT_EQ(simConfigure("G=300,300,300,300,300,300,300,300,300;H=3/200,200"), 1);
+    drive->disc = simDisc(1, std::vector<DWORD>(9, 300));
+    simAddDrive('H', simDisc(3, {200, 200}));
     w.press(IDC_SOURCE_CD);
     w.press(PSBTN_NEXT);
     HWND left = w.control(IDC_DISC_TRACKS), right = w.control(IDC_CHOSEN_TRACKS);
@@ -339,8 +340,8 @@ std::string shownIn(HWND control) {
 // that holds a readable disc chosen, and that disc's tracks with their
 // lengths in whole seconds.
 TEST_F(Wizard, TextsAreTheProgramsOwn) {
-    ASSERT_EQ(simConfigure("E;G=15301,300"), 1);
-    simAddDrive('C', DRIVE_FIXED);
+    simReset();
+    simAddDrive('C', SimDisc(), DRIVE_FIXED), simAddDrive('E'), simAddDrive('G', simDisc(1, {15301, 300}));
     c.setDestinationFolder("C:\\Musique");
     const std::pair<int, const char*> texts[] = {
         {IDD_WELCOME, "Bienvenue dans Calbrune 1.0|Calbrune vous aide à convertir facilement les fichiers WAVE et les "
@@ -449,7 +450,8 @@ TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
     EXPECT_EQ(w.page(), IDD_WELCOME);
     EXPECT_TRUE(fileExists(mp3("good.mp3")));
     // A CD job that found no disc says so in the same box.
-    ASSERT_EQ(simConfigure("G"), 1);
+    simReset();
+    simAddDrive('G');
     c.setSourceKind(1);
     c.setCdDevicePath("\\\\.\\G:");
     int track = 0;
@@ -744,7 +746,7 @@ TEST_F(Wizard, TheLibraryComesOnlyFromBesideTheProgram) {
 // the disc. Reading fills the first fifth of a track's share of the bars, encoding the rest;
 // the file bar has the same range in both phases.
 TEST_F(Wizard, TracksReachTheEncoderAndFillTheBarsInTwoPhases) {
-    simInsertDisc('D', simDisc(1, {60, 30, 100, 30, 30, 30, 30, 30, 30, 30, 30, 55}));
+    drive->disc = simDisc(1, {60, 30, 100, 30, 30, 30, 30, 30, 30, 30, 30, 55});
     ASSERT_TRUE(runTracks({2, 11}));
     EXPECT_EQ(fileContents(mp3("Piste3.mp3")), mp3Of(simTrackAudio(drive->disc, 2), 2, 16, false));
     EXPECT_EQ(fileContents(mp3("Piste12.mp3")), mp3Of(simTrackAudio(drive->disc, 11), 2, 16, false));
@@ -778,7 +780,7 @@ TEST_F(Wizard, TracksReachTheEncoderAndFillTheBarsInTwoPhases) {
 // A track that fails is reported with its reason and leaves its old MP3; the
 // others go on. A cancel stops the reading of a track at once.
 TEST_F(Wizard, TracksThatFailAreReportedAndTheOthersGoOn) {
-    simInsertDisc('D', simDisc(1, {80, 90, 40, 200, 60}));
+    drive->disc = simDisc(1, {80, 90, 40, 200, 60});
     drive->shortReadAt = 0;
     drive->failReadAt = 80 + 60;
     simSetMemoryLimit(100 * 2352);

@@ -3,8 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <sstream>
-#include <string>
 
 #include "cdrom/CdDevice.h"
 #include "cdrom/CdRom.h"
@@ -18,12 +16,17 @@ struct Machine {
     int openVolumes = 0, trackBuffers = 0;
 };
 
-// Set up from CALBRUNE_SIMCD on first use, unless a test sets it up first.
+// Set up from CALBRUNE_SIMCD on first use.
 Machine& machine() {
     static Machine* m = nullptr;
     if (!m) {
         m = new Machine();
-        simConfigure(getenv("CALBRUNE_SIMCD"));
+        const char* text = getenv("CALBRUNE_SIMCD");
+        std::vector<DWORD> lengths;
+        for (const char* at = text ? strchr(text, '=') : nullptr; at && *at; at = strchr(at, ',')) {
+            lengths.push_back(strtoul(++at, nullptr, 10));
+        }
+        lengths.empty() ? (void)0 : (void)simAddDrive(text[0], simDisc(1, lengths));
     }
     return *m;
 }
@@ -105,41 +108,16 @@ void simReset() {
     m = Machine();
 }
 
-SimDrive* simAddDrive(char letter, UINT type) {
+SimDrive* simAddDrive(char letter, const SimDisc& disc, UINT type) {
     int i = (letter | 0x20) - 'a';
     machine().present[i] = true;
-    machine().drives[i] = {type, SimDisc(), false, -1, -1, {}, nullptr};
+    machine().drives[i] = {type, disc, false, -1, -1, {}, nullptr};
     return &machine().drives[i];
 }
 
-void simInsertDisc(char letter, const SimDisc& disc) { driveOf(letter)->disc = disc; }
 void simSetMemoryLimit(SIZE_T bytes) { machine().memoryLimit = bytes; }
 int simOpenVolumes() { return machine().openVolumes; }
 int simTrackBuffers() { return machine().trackBuffers; }
-
-int simConfigure(const char* text) {
-    simReset();
-    std::istringstream items(text ? text : "");
-    for (std::string item; std::getline(items, item, ';');) {
-        if (item[0] < 'A' || item[0] > 'Z' || (item.size() > 1 && item[1] != '=')) {
-            return 0;
-        }
-        simAddDrive(item[0]);
-        std::string spec = item.size() > 1 ? item.substr(2) : "";
-        size_t slash = spec.find('/');
-        int first = slash == std::string::npos ? 1 : atoi(spec.c_str());
-        std::istringstream list(spec.substr(slash + 1));
-        std::vector<DWORD> lengths;
-        for (std::string part; std::getline(list, part, ',');) {
-            lengths.push_back(strtoul(part.c_str(), nullptr, 10));
-        }
-        if (!spec.empty() && (lengths.empty() || first < 1)) {
-            return 0;
-        }
-        simInsertDisc(item[0], spec.empty() ? SimDisc() : simDisc(first, lengths));
-    }
-    return 1;
-}
 
 HANDLE cdOpenVolume(const char* devicePath) {
     bool named = devicePath && strlen(devicePath) == 6 && strncmp(devicePath, "\\\\.\\", 4) == 0 &&

@@ -31,13 +31,10 @@ struct SimDrive {
 // No drives, no faults, no memory limit.
 void simReset();
 // Any earlier drive of that letter is replaced.
-SimDrive* simAddDrive(char letter, UINT type = DRIVE_CDROM);
-void simInsertDisc(char letter, const SimDisc& disc);
+SimDrive* simAddDrive(char letter, const SimDisc& disc = SimDisc(), UINT type = DRIVE_CDROM);
 // Track buffers larger than this cannot be allocated; 0 for no limit.
 void simSetMemoryLimit(SIZE_T bytes);
 int simOpenVolumes();
 int simTrackBuffers();
-// Sets the machine up from a text such as "E;G=300,200;H=3/100,100": drive E
-// without disc, G with two tracks, H with tracks 3 and 4, of these lengths in
-// sectors. CALBRUNE_SIMCD holds one. 0 when not understood.
-int simConfigure(const char* text);
+// The machine starts with the drive that CALBRUNE_SIMCD describes, such as
+// "G=300,200": drive G with a disc of two tracks of these lengths in sectors.
