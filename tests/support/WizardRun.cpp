@@ -75,31 +75,11 @@ void WizardRun::settle() {
     }
 }
 
-int WizardRun::page() { return IDD_WELCOME + pageIndex(sheet); }
-
-void WizardRun::post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    PostMessageA(window, message, wParam, lParam);
-    settle();
-}
-
-void WizardRun::show(int pageId) {
-    ask(sheet, PSM_SETCURSELID, 0, pageId);
-    settle();
-}
-
 std::string WizardRun::answerBox(int button, DWORD ms) {
     HWND box = poll([&] { return findDialog(GetCurrentProcessId(), sheet, messageText); }, ms);
     std::string said = box ? answer(box, button) : "";
     settle();
     return said;
-}
-
-bool WizardRun::answerNextBox() {
-    HWND box = findDialog(GetCurrentProcessId(), sheet, messageText);
-    if (box) {
-        boxes.push_back(answer(box, GetDlgItem(box, IDYES) ? IDNO : IDOK));
-    }
-    return box != nullptr;
 }
 
 bool WizardRun::runJob(DWORD ms) {
@@ -115,8 +95,13 @@ bool WizardRun::runJob(DWORD ms) {
     boxes.clear();
     recording = this;
     press(PSBTN_FINISH);
+    auto answered = [&] {
+        HWND box = findDialog(GetCurrentProcessId(), sheet, messageText);
+        box ? boxes.push_back(answer(box, GetDlgItem(box, IDYES) ? IDNO : IDOK)) : (void)0;
+        return box != nullptr;
+    };
     // The page closes the worker's handle, then shows how the job ended.
-    return poll([&] { return !answerNextBox() && !c.workerExists() && (settle(), !answerNextBox()); }, ms);
+    return poll([&] { return !answered() && !c.workerExists() && (settle(), !answered()); }, ms);
 }
 
 std::vector<std::string> WizardRun::texts(Control control) const {

@@ -107,15 +107,10 @@ inline std::vector<int> tracksIn(HWND list, const std::vector<int>& select = {})
 
 class Converter;
 
-// What the finish page's bars and captions were sent during a job.
+// What the finish page's bars and captions were sent during a job: PBM_SETPOS,
+// PBM_SETRANGE32 or WM_SETTEXT.
 enum Control { FileBar, TotalBar, FileLabel, TotalLabel };
-struct ControlEvent {
-    Control control;
-    UINT message;  // PBM_SETPOS, PBM_SETRANGE32 or WM_SETTEXT
-    WPARAM wParam;
-    LPARAM lParam;
-    std::string text;
-};
+struct ControlEvent { Control control; UINT message; WPARAM wParam; LPARAM lParam; std::string text; };
 
 class WizardRun {
 public:
@@ -124,7 +119,7 @@ public:
     ~WizardRun();
     bool ended(DWORD ms = 10000) { return WaitForSingleObject(thread, ms) == WAIT_OBJECT_0; }
     // Dialog ID of the page shown.
-    int page();
+    int page() { return 100 + wizard::pageIndex(sheet); }
     HWND control(int id) { return GetDlgItem(wizard::currentPage(sheet), id); }
     HWND button(int id) { return GetDlgItem(sheet, id); }
     std::string text(int id) { return wizard::textOf(id >= wizard::backButton ? button(id) : control(id)); }
@@ -132,12 +127,14 @@ public:
     bool shown(int id) { return IsWindowVisible(button(id)); }
     // Every message posted so far, and what handling them posted, handled.
     void settle();
-    void post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+    void post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+        PostMessageA(window, message, wParam, lParam), settle();
+    }
     // PSBTN_BACK, PSBTN_NEXT, PSBTN_FINISH, or a control of the page to click.
     void press(int what) { what < 1000 ? post(sheet, PSM_PRESSBUTTON, what) : post(control(what), BM_CLICK); }
     // A control's notification to its page, as a user's action sends it.
     void notify(int id, int code) { post(wizard::currentPage(sheet), WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)control(id)); }
-    void show(int pageId);
+    void show(int pageId) { wizard::ask(sheet, PSM_SETCURSELID, 0, pageId), settle(); }
     // The text of the next message box, after pressing `button`; "" when none came.
     std::string answerBox(int button, DWORD ms = 5000);
     bool noBox() { return settle(), !wizard::findDialog(GetCurrentProcessId(), sheet, wizard::messageText); }
@@ -160,8 +157,6 @@ public:
     HWND sheet;
 
 private:
-    bool answerNextBox();
-
     Converter& c;
     HANDLE thread;
 };
