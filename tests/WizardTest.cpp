@@ -464,16 +464,8 @@ TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
 
 bool isStep(const ControlEvent& e) { return e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 0; }
 
-// The failures of the last job, as the user reads them.
-Strings failures() {
-    Strings found;
-    for (const FailedEntry* f = lastJobReport().first(); f; f = f->next) {
-        char line[400];
-        describeFailure(f, line, sizeof(line));
-        found.push_back(line);
-    }
-    return found;
-}
+// The failures that the end message names, one a line.
+std::string failures(const WizardRun& w) { return w.boxes.back().substr(w.boxes.back().rfind("\n\n") + 2); }
 
 // What the fake encoder writes for a file's data: each sample scaled to 16 bits, rounded half up
 // and clamped (a float's full scale is 1.0), the channels changed as asked (an 8-bit pair averages
@@ -536,8 +528,7 @@ TEST_F(Wizard, EncoderGetsTheConvertedAudioOfEachFormat) {
             c.sourceFiles.append(writeBytes(folder, (std::string(f.name) + ".wav").c_str(), wav).c_str());
         }
         ASSERT_TRUE(w.runJob());
-        EXPECT_EQ(failures(), Strings({text + " : ce n'est pas un fichier WAV",
-                                       odd + " : le fichier MP3 remplacerait le fichier source"}));
+        EXPECT_EQ(failures(w), text + " : ce n'est pas un fichier WAV\n" + odd + " : le fichier MP3 remplacerait le fichier source");
         EXPECT_EQ(fileContents(mp3("text.mp3")), "earlier");
         EXPECT_EQ(readWholeFile(odd), oddWav);
         std::string modes;
@@ -686,7 +677,7 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         if (strlen(k.outcome) == 3) {
             EXPECT_EQ(content.substr(content.size() - 3), k.outcome);
         } else {
-            EXPECT_EQ(failures(), Strings({source + " : " + k.outcome}));
+            EXPECT_EQ(failures(w), source + " : " + k.outcome);
             EXPECT_EQ(content, "the earlier song");
         }
         EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
@@ -787,9 +778,9 @@ TEST_F(Wizard, TracksThatFailAreReportedAndTheOthersGoOn) {
     fakeEncoder::failAt("encode:2");
     writeFileContents(mp3("Piste2.mp3"), "old");
     ASSERT_TRUE(runTracks({0, 1, 7, 3, 2}));
-    EXPECT_EQ(failures(), Strings({"Piste1.mp3 : erreur de lecture", "Piste2.mp3 : erreur de lecture au secteur 134",
-                                   "Piste8.mp3 : cette piste n'est pas sur le disque présent",
-                                   "Piste4.mp3 : mémoire insuffisante", "Piste3.mp3 : erreur de l'encodeur (erreur 1)"}));
+    EXPECT_EQ(failures(w), "Piste1.mp3 : erreur de lecture\nPiste2.mp3 : erreur de lecture au secteur 134\nPiste8.mp3 : "
+                           "cette piste n'est pas sur le disque présent\nPiste4.mp3 : mémoire insuffisante\nPiste3.mp3 : "
+                           "erreur de l'encodeur (erreur 1)");
     EXPECT_EQ(fileContents(mp3("Piste2.mp3")), "old");
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")) || fileExists(mp3("Piste3.mp3")));
     // A cancel while a track is read stops the reading at the next request.

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The 64-bit program with LAME's lame_enc.dll, its wizard driven from outside
 # by calbrune_drive under Wine and Xvfb; its MP3 files decoded by mpg123 and
-# compared with what went in: length and loudness. CBR files may carry the
-# encoder's delay and padding (up to three frames more); VBR and ABR files
-# carry the header that tells their exact length.
+# compared with what went in: length and loudness. VBR and ABR files carry
+# the header that tells their exact length; CBR files may carry the
+# encoder's delay and padding (up to three frames more).
 #   tests/e2e.sh BUILD_FOLDER (build/win64)
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -35,15 +35,11 @@ check() {
 
 sox -n -r 44100 -c 2 -b 16 "$work/a.wav" synth 1.5 sine 200-2000 sine 3000-300 vol 0.5
 sox -n -r 22050 -c 1 -b 16 "$work/b.wav" synth 1 pinknoise vol 0.4
-drive calbrune.exe wav - "$(win "$work/a.wav")" "$(win "$work/b.wav")"
-grep -q "^message:" "$work/drive.log" && problem "the program said: $(grep -a ^message: "$work/drive.log")"
-check "$work/a.mp3" "$(frames "$work/a.wav")" 3456 "$work/a.wav"
-check "$work/b.mp3" "$(frames "$work/b.wav")" 3456 "$work/b.wav"
-
 for method in 0 4; do
   mkdir "$work/vbr$method"
-  drive calbrune.exe wav "$(win "$work/vbr$method")" --return --vbr $method "$(win "$work/a.wav")"
+  drive calbrune.exe wav "$(win "$work/vbr$method")" --return --vbr $method "$(win "$work/a.wav")" "$(win "$work/b.wav")"
   check "$work/vbr$method/a.mp3" "$(frames "$work/a.wav")" 0 "$work/a.wav"
+  check "$work/vbr$method/b.mp3" "$(frames "$work/b.wav")" 0 "$work/b.wav"
 done
 
 # Tracks 3 and 1 of a simulated disc, of 120, 90 and 150 sectors of 588 frames.

@@ -3,7 +3,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-
 #include "cdrom/CdDevice.h"
 #include "cdrom/CdRom.h"
 
@@ -40,13 +39,12 @@ SimDrive* driveOf(char letter) {
 const ULONG_PTR handleBase = 0x5100;
 SimDrive* driveOf(HANDLE volume) { return driveOf((char)((ULONG_PTR)volume - handleBase)); }
 
-void discAudio(const SimDisc& disc, DWORD sector, DWORD count, BYTE* out) {
+void discAudio(DWORD sector, DWORD count, BYTE* out) {
     for (DWORD s = sector; s < sector + count; s++, out += cdSectorBytes) {
         DWORD state = s * 2654435761u + 12345u;
         for (DWORD i = 0; i < cdSectorBytes; i++) {
             state = state * 1103515245u + 12345u;
-            size_t at = (size_t)s * cdSectorBytes + i;
-            out[i] = at < disc.audio.size() ? disc.audio[at] : (BYTE)(state >> 16);
+            out[i] = (BYTE)(state >> 16);
         }
     }
 }
@@ -82,7 +80,7 @@ BOOL answerRawRead(SimDrive* drive, const RAW_READ_INFO& r, BYTE* output, DWORD 
     }
     bool cut = drive->shortReadAt >= first && drive->shortReadAt < end;
     DWORD sectors = cut ? (DWORD)(drive->shortReadAt - first) : r.SectorCount;
-    discAudio(disc, (DWORD)first, sectors + cut, output);
+    discAudio((DWORD)first, sectors + cut, output);
     *returned = sectors * cdSectorBytes + (cut ? cdSectorBytes / 2 : 0);
     return TRUE;
 }
@@ -90,7 +88,7 @@ BOOL answerRawRead(SimDrive* drive, const RAW_READ_INFO& r, BYTE* output, DWORD 
 }  // namespace
 
 SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors, DWORD firstSector) {
-    SimDisc disc = {firstTrack, firstTrack + (int)trackSectors.size() - 1, {firstSector}, {}};
+    SimDisc disc = {firstTrack, firstTrack + (int)trackSectors.size() - 1, {firstSector}};
     for (DWORD length : trackSectors) {
         disc.starts.push_back(disc.starts.back() + length);
     }
@@ -99,7 +97,7 @@ SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors, DWORD fi
 
 std::vector<BYTE> simTrackAudio(const SimDisc& disc, int k) {
     std::vector<BYTE> audio((size_t)(disc.starts[k + 1] - disc.starts[k]) * cdSectorBytes);
-    discAudio(disc, disc.starts[k], disc.starts[k + 1] - disc.starts[k], audio.data());
+    discAudio(disc.starts[k], disc.starts[k + 1] - disc.starts[k], audio.data());
     return audio;
 }
 

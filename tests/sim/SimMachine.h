@@ -1,5 +1,6 @@
 // A simulated machine behind the CD device layer: drive letters, discs
-// described by where their tracks start, their audio, and faults.
+// described by where their tracks start, and faults. Each sector holds a
+// pattern of its number.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +11,6 @@
 struct SimDisc {
     int firstTrack, lastTrack;   // the TOC's bytes, normally lastTrack = firstTrack + tracks - 1
     std::vector<DWORD> starts;   // sectors where the tracks start, then the lead-out; none: no disc
-    std::vector<BYTE> audio;     // from sector 0; later sectors hold a pattern of their number
 };
 
 // Tracks of the given lengths in sectors, the first at sector firstSector.

@@ -9,11 +9,7 @@
 namespace {
 
 enum StreamState { Freed, Open, AwaitingHeader };
-struct Stream {
-    StreamState state;
-    DWORD chunks, perChunk;
-    bool header;
-};
+struct Stream { StreamState state; DWORD chunks, perChunk; bool header; };
 
 std::mutex lock;
 std::vector<EncoderCall> log;
