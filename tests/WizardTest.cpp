@@ -434,31 +434,23 @@ TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndNothingEndsMeanwhile) {
 
 TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
     addWav("good.wav");
-    writeFileContents(folder.file("bad.wav"), "not a wave file");
-    c.sourceFiles.append(folder.file("bad.wav").c_str());
-    for (int i = 0; i < 16; i++) {
-        c.sourceFiles.append(folder.file(("missing" + std::to_string(i) + ".wav").c_str()).c_str());
+    writeFileContents(mp3("bad.wav"), "not a wave file");
+    for (int i = -1; i < 16; i++) {
+        c.sourceFiles.append(mp3(i < 0 ? "bad.wav" : "missing" + std::to_string(i) + ".wav").c_str());
     }
-    w.show(IDD_FINISH);
-    w.press(PSBTN_FINISH);
-    std::string said = w.answerBox(IDOK), more = "\n... et 2 autres.";
+    ASSERT_TRUE(w.runJob());
+    std::string said = w.boxes.back(), more = "\n... et 2 autres.";
     EXPECT_EQ(said.find("Encodage terminé, mais des fichiers n'ont pas pu être encodés.\n\nFichiers encodés : 1\n"
-                        "Fichiers en échec : 17\n\n" + folder.file("bad.wav") + " : "), 0u) << said;
-    EXPECT_NE(said.find(folder.file("missing13.wav") + " : "), std::string::npos);
-    EXPECT_EQ(said.find(folder.file("missing14.wav")), std::string::npos);
+                        "Fichiers en échec : 17\n\n" + mp3("bad.wav") + " : "), 0u) << said;
+    EXPECT_NE(said.find(mp3("missing13.wav") + " : "), std::string::npos);
+    EXPECT_EQ(said.find(mp3("missing14.wav")), std::string::npos);
     EXPECT_EQ(said.substr(said.size() - more.size()), more);
     EXPECT_EQ(w.page(), IDD_WELCOME);
     EXPECT_TRUE(fileExists(mp3("good.mp3")));
     // A CD job that found no disc says so in the same box.
-    simReset();
-    simAddDrive('G');
-    c.setSourceKind(1);
-    c.setCdDevicePath("\\\\.\\G:");
-    int track = 0;
-    c.selectedTracks.append(&track);
-    w.show(IDD_FINISH);
-    w.press(PSBTN_FINISH);
-    EXPECT_EQ(w.answerBox(IDOK).find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\G: : "), 0u);
+    drive->disc = SimDisc();
+    ASSERT_TRUE(runTracks({0}));
+    EXPECT_EQ(w.boxes.back().find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\D: : "), 0u);
     EXPECT_FALSE(w.ended(0));
 }
 
@@ -629,7 +621,7 @@ void cutShort(const BY_HANDLE_FILE_INFORMATION& file) {
 // What fails a started entry is reported and keeps the earlier MP3, leaving no partial file; every
 // stream the library handed out is freed (fixture), a VBR one that ends without its header by
 // lame_close. The VBR header goes by name into the closed temporary file (the fake opens it
-// unshared) before that takes the output's place; CBR never asks for it.
+// unshared), once, before that takes the output's place; CBR never asks for it.
 TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
     // What fails and with VBR or not; the failure, or the end of the new MP3; the calls made.
     struct Case { std::string failAt; int vbr; const char* outcome; size_t encodes, closes, frees; } const cases[] = {
@@ -683,11 +675,7 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
         EXPECT_EQ(Positions({count("encode"), count("close"), count("free"), fakeEncoder::streamsAlive()}),
                   Positions({k.encodes, k.closes, k.frees, 0}));
-        Strings headers;
-        for (const EncoderCall& call : fakeEncoder::calls()) {
-            call.kind == "vbrheader" ? headers.push_back(call.path) : (void)0;
-        }
-        EXPECT_EQ(headers, k.closes && k.vbr ? Strings({folder.file("song.~cb")}) : Strings());
+        EXPECT_EQ(count("vbrheader"), k.closes && k.vbr ? 1u : 0u);
     }
 }
 

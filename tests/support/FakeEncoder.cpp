@@ -20,8 +20,8 @@ Stream* streamOf(HBE_STREAM handle, StreamState state = Open) {
     return handle < streams.size() && streams[handle].state == state ? &streams[handle] : nullptr;
 }
 
-BE_ERR record(BE_ERR result, const char* kind, int mode = 0, const char* path = "") {
-    log.push_back({kind, mode, path});
+BE_ERR record(BE_ERR result, const char* kind, int mode = 0) {
+    log.push_back({kind, mode});
     return result;
 }
 
@@ -83,7 +83,7 @@ BE_ERR __cdecl writeVbrHeader(LPCSTR path) {
     auto waiting = std::find_if(streams.rbegin(), streams.rend(), [](const Stream& s) { return s.state == AwaitingHeader; });
     written = written && waiting != streams.rend();
     waiting != streams.rend() ? (void)(waiting->state = Freed) : (void)0;
-    return record(written ? 0 : BE_ERR_INVALID_FORMAT, "vbrheader", 0, path);
+    return record(written ? 0 : BE_ERR_INVALID_FORMAT, "vbrheader");
 }
 
 }  // namespace

@@ -15,7 +15,6 @@
 struct EncoderCall {
     std::string kind;  // init, encode, deinit, close, vbrheader, free (lame_close)
     int mode;          // init: the record's nMode
-    std::string path;  // vbrheader
 };
 
 namespace fakeEncoder {

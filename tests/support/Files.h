@@ -29,12 +29,6 @@ int pendingOutputFiles(const std::string& folder);
 
 typedef std::vector<uint8_t> Bytes;
 
-inline void put32(Bytes& b, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        b.push_back((uint8_t)(v >> shift));
-    }
-}
-
 // `b` with the little-endian field of `width` bytes at `at` set to `value`.
 inline Bytes edited(Bytes b, size_t at, uint32_t value, int width = 4) {
     for (int i = 0; i < width; i++) {
@@ -47,7 +41,8 @@ inline Bytes edited(Bytes b, size_t at, uint32_t value, int width = 4) {
 // gets its pad byte.
 inline void putChunk(Bytes& b, const char* tag, const Bytes& body, int64_t declared = -1) {
     b.insert(b.end(), tag, tag + 4);
-    put32(b, declared < 0 ? (uint32_t)body.size() : (uint32_t)declared);
+    b.resize(b.size() + 4);
+    b = edited(b, b.size() - 4, declared < 0 ? (uint32_t)body.size() : (uint32_t)declared);
     b.insert(b.end(), body.begin(), body.end());
     if (body.size() & 1) {
         b.push_back(0);
@@ -61,11 +56,10 @@ inline Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t
     return edited(edited(b, 8, rate * align), 12, align | bits << 16);
 }
 
-inline Bytes riffWave(const Bytes& chunks) {
-    Bytes b = {'R', 'I', 'F', 'F'};
-    put32(b, (uint32_t)(chunks.size() + 4));
-    b.insert(b.end(), {'W', 'A', 'V', 'E'});
-    b.insert(b.end(), chunks.begin(), chunks.end());
+inline Bytes riffWave(Bytes chunks) {
+    chunks.insert(chunks.begin(), {'W', 'A', 'V', 'E'});
+    Bytes b;
+    putChunk(b, "RIFF", chunks);
     return b;
 }
 

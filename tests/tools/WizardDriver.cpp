@@ -125,7 +125,6 @@ void addFiles(HWND page, const std::vector<std::string>& paths) {
         LRESULT count = (LRESULT)std::min(paths.size(), first + 40);
         waitFor("the files in the list", [&] { return ask(GetDlgItem(page, 1010), LB_GETCOUNT) == count; });
     }
-    say("added " + std::to_string(paths.size()) + " file(s) from " + folder);
 }
 
 void chooseTracks(HWND page, const std::vector<std::string>& items) {
@@ -136,7 +135,6 @@ void chooseTracks(HWND page, const std::vector<std::string>& items) {
     waitFor("the disc's tracks", [&] { return tracksIn(GetDlgItem(page, 1021), tracks).size(); });
     click(GetDlgItem(page, 1023));
     waitFor("the chosen tracks", [&] { return tracksIn(GetDlgItem(page, 1022)).size() == tracks.size(); });
-    say(std::to_string(tracks.size()) + " tracks to encode");
 }
 
 void chooseDestination(HWND page, const std::string& folder) {
@@ -166,7 +164,6 @@ void chooseVbr(HWND page, int method) {
     waitFor("the VBR methods", [&] { return IsWindowEnabled(methods); });
     ask(methods, CB_SETCURSEL, method);
     PostMessageA(page, WM_COMMAND, MAKEWPARAM(1051, CBN_SELCHANGE), (LPARAM)methods);
-    say("VBR method " + std::to_string(method));
 }
 
 // While the job runs: questions answered and the cancel made in its time;
