@@ -101,10 +101,7 @@ std::vector<BYTE> simTrackAudio(const SimDisc& disc, int k) {
     return audio;
 }
 
-void simReset() {
-    Machine& m = machine();
-    m = Machine();
-}
+void simReset() { machine() = Machine(); }
 
 SimDrive* simAddDrive(char letter, const SimDisc& disc, UINT type) {
     int i = (letter | 0x20) - 'a';
