@@ -10,11 +10,7 @@
 
 typedef std::vector<uint64_t> Values;
 
-struct Chunk {
-    const char* tag;
-    Bytes body;
-    int64_t declared = -1;
-};
+struct Chunk { const char* tag; Bytes body; int64_t declared = -1; };
 
 static Bytes riffOf(std::initializer_list<Chunk> chunks) {
     Bytes b;
@@ -92,10 +88,8 @@ TEST(TocCheck, OnlyWholeIncreasingAnswersAreTrusted) {
         Bytes b(tocAnswerBytes);
         b[2] = 1, b[3] = (BYTE)(sectors.size() - 1);
         for (size_t k = 0; k < sectors.size(); k++) {
-            long frames = sectors[k] + 150;
-            b[tocHeadBytes + k * tocEntryBytes + 5] = (BYTE)(frames / 4500);
-            b[tocHeadBytes + k * tocEntryBytes + 6] = (BYTE)(frames / 75 % 60);
-            b[tocHeadBytes + k * tocEntryBytes + 7] = (BYTE)(frames % 75);
+            long frames = sectors[k] + 150, at = tocHeadBytes + k * tocEntryBytes;
+            b[at + 5] = (BYTE)(frames / 4500), b[at + 6] = (BYTE)(frames / 75 % 60), b[at + 7] = (BYTE)(frames % 75);
         }
         return tocAnswerUsable(b.data(), tocHeadBytes + sectors.size() * tocEntryBytes - cut);
     };
@@ -128,9 +122,7 @@ TEST(BuildOutputPath, TheMp3GoesBesideTheSourceOrInTheDestinationFolder) {
     };
     for (const Case& k : cases) {
         Converter c;
-        if (k.beside >= 0) {
-            c.setSaveBesideSource(k.beside);
-        }
+        k.beside >= 0 ? c.setSaveBesideSource(k.beside) : (void)0;
         c.setSourceKind(k.kind);
         c.setDestinationFolder(k.folder.c_str());
         char out[MAX_PATH];

@@ -15,9 +15,7 @@ failed=0
 problem() { echo "FAILED: $*"; failed=1; }
 
 drive() {  # program, then the driver's arguments
-  local program=$1
-  shift
-  timeout 120 wine "$build/calbrune_drive.exe" "$(win "$build/$program")" "$@" >"$work/drive.log" 2>&1 </dev/null ||
+  timeout 120 wine "$build/calbrune_drive.exe" "$(win "$build/$1")" "${@:2}" >"$work/drive.log" 2>&1 </dev/null ||
     problem "calbrune_drive $*: $(grep -a calbrune_drive: "$work/drive.log")"
 }
 frames() { echo $(( $(sox "$1" -t raw - 2>/dev/null | wc -c) / $(soxi -c "$1") / 2 )); }

@@ -140,9 +140,7 @@ BOOL cdDeviceIoControl(HANDLE volume, DWORD code, void* input, DWORD inputSize, 
         return FALSE;
     }
     BOOL ok = answerRawRead(drive, *(const RAW_READ_INFO*)input, (BYTE*)output, outputSize, returned);
-    if (drive->afterRead) {
-        drive->afterRead((int)drive->reads.size());
-    }
+    drive->afterRead ? drive->afterRead((int)drive->reads.size()) : (void)0;
     return ok;
 }
 

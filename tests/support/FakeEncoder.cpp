@@ -12,7 +12,7 @@ enum StreamState { Freed, Open, AwaitingHeader };
 struct Stream { StreamState state; DWORD chunks, perChunk; bool header; };
 
 std::mutex lock;
-std::vector<EncoderCall> log;
+std::vector<std::pair<std::string, int>> log;  // each call, and the record's nMode at init
 std::vector<Stream> streams;  // by serial, which is the handle; 0 is no stream
 std::string failure;
 
@@ -36,9 +36,7 @@ BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, 
 }
 
 BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE* output, DWORD* outputSize) {
-    if (fakeEncoder::beforeChunk) {
-        fakeEncoder::beforeChunk();
-    }
+    fakeEncoder::beforeChunk ? fakeEncoder::beforeChunk() : (void)0;
     std::lock_guard<std::mutex> hold(lock);
     Stream* s = streamOf(handle);
     *outputSize = 0;
@@ -114,14 +112,18 @@ void failAt(const char* what) {
     failure = what;
 }
 
-std::vector<EncoderCall> calls() {
-    std::lock_guard<std::mutex> hold(lock);
-    return log;
-}
-
 size_t count(const char* kind) {
     std::lock_guard<std::mutex> hold(lock);
-    return std::count_if(log.begin(), log.end(), [&](const EncoderCall& call) { return call.kind == kind; });
+    return std::count_if(log.begin(), log.end(), [&](const std::pair<std::string, int>& call) { return call.first == kind; });
+}
+
+std::string modes() {
+    std::lock_guard<std::mutex> hold(lock);
+    std::string found;
+    for (const auto& call : log) {
+        found += call.first == "init" ? std::to_string(call.second) : "";
+    }
+    return found;
 }
 
 int streamsAlive() {

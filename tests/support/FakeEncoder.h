@@ -12,10 +12,6 @@
 
 #include "core/Converter.h"
 
-struct EncoderCall {
-    std::string kind;  // init, encode, deinit, close, vbrheader, free (lame_close)
-    int mode;          // init: the record's nMode
-};
 
 namespace fakeEncoder {
 // Also forgets earlier calls and planned failures.
@@ -23,8 +19,10 @@ void install(Converter& c);
 // "init", "encode:K" (the K-th chunk of a stream), "deinit" or "vbrheader";
 // "samples:N" asks for N samples a chunk.
 void failAt(const char* what);
-std::vector<EncoderCall> calls();
+// Calls made: init, encode, deinit, close, vbrheader, free (lame_close).
 size_t count(const char* kind);
+// The record's nMode at each init, one digit each.
+std::string modes();
 // Streams handed out and not yet freed.
 int streamsAlive();
 // Runs on the worker's thread at every chunk, before it is encoded.

@@ -24,9 +24,7 @@ static void forFiles(const std::string& folder, const char* pattern, Each each, 
             each(found.cFileName);
         }
     }
-    if (search != INVALID_HANDLE_VALUE) {
-        FindClose(search);
-    }
+    search != INVALID_HANDLE_VALUE ? (void)FindClose(search) : (void)0;
 }
 
 static void removeTree(const std::string& path) {

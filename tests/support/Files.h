@@ -56,10 +56,10 @@ inline Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t
     return edited(edited(b, 8, rate * align), 12, align | bits << 16);
 }
 
-inline Bytes riffWave(Bytes chunks) {
-    chunks.insert(chunks.begin(), {'W', 'A', 'V', 'E'});
-    Bytes b;
-    putChunk(b, "RIFF", chunks);
+inline Bytes riffWave(const Bytes& chunks) {
+    Bytes body = {'W', 'A', 'V', 'E'}, b;
+    body.insert(body.end(), chunks.begin(), chunks.end());
+    putChunk(b, "RIFF", body);
     return b;
 }
 

@@ -34,9 +34,7 @@ static LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LP
     if (recording && (message == PBM_SETPOS || message == PBM_SETRANGE32 || message == WM_SETTEXT)) {
         ControlEvent e = {(Control)which, message, wParam, lParam, message == WM_SETTEXT ? (const char*)lParam : ""};
         recording->events.push_back(e);
-        if (recording->onEvent) {
-            recording->onEvent(e);
-        }
+        recording->onEvent ? recording->onEvent(e) : (void)0;
     }
     return CallWindowProcA(controlProcsBelow[which], window, message, wParam, lParam);
 }

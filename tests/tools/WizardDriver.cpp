@@ -140,9 +140,7 @@ void chooseTracks(HWND page, const std::vector<std::string>& items) {
 void chooseDestination(HWND page, const std::string& folder) {
     HWND shown = GetDlgItem(page, 1030), beside = GetDlgItem(page, 1032);
     auto showsFolder = [&] { return !_stricmp(textOf(shown).c_str(), folder.c_str()); };
-    if (!folder.empty() && IsWindowEnabled(beside) && ask(beside, BM_GETCHECK)) {
-        click(beside);
-    }
+    !folder.empty() && IsWindowEnabled(beside) && ask(beside, BM_GETCHECK) ? click(beside) : (void)0;
     // When the path runs through a busy folder such as /tmp, Wine's browser
     // often keeps its first selection the first time; a second one works.
     for (int attempt = 0; !folder.empty() && !showsFolder(); attempt++) {
@@ -205,7 +203,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     bool wav = args[2] == "wav";
-    STARTUPINFOA startup = {sizeof(startup)};
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
     if (!CreateProcessA(argv[1], nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
         fail(std::string("cannot start ") + argv[1] + ", error " + std::to_string(GetLastError()));
     }
@@ -239,8 +238,8 @@ int main(int argc, char** argv) {
     if (returning) {
         HWND box = watchJob(page, cancelAt);
         mark("done");
-        PROCESS_MEMORY_COUNTERS memory = {sizeof(memory)};
-        if (timed && GetProcessMemoryInfo(child.hProcess, &memory, sizeof(memory))) {
+        PROCESS_MEMORY_COUNTERS memory = {};
+        if (timed && GetProcessMemoryInfo(child.hProcess, &memory, memory.cb = sizeof(memory))) {
             printf("peak_working_set %llu\npeak_private %llu\n", (unsigned long long)memory.PeakWorkingSetSize,
                    (unsigned long long)memory.PeakPagefileUsage);
         }
