@@ -1,9 +1,7 @@
 #!/usr/bin/env bash
-# The 64-bit program with LAME's lame_enc.dll, its wizard driven from outside
-# by calbrune_drive under Wine and Xvfb; its MP3 files decoded by mpg123 and
-# compared with what went in: length and loudness. VBR and ABR files carry
-# the header that tells their exact length; CBR files may carry the
-# encoder's delay and padding (up to three frames more).
+# The 64-bit program with LAME's lame_enc.dll, driven from outside by
+# calbrune_drive; its MP3 files decoded by mpg123: the length (exact for VBR
+# and ABR, up to three frames more for CBR) and the loudness of the input.
 #   tests/e2e.sh BUILD_FOLDER (build/win64)
 set -uo pipefail
 build=$(cd "$1" && pwd)

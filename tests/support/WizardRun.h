@@ -151,6 +151,7 @@ public:
     std::vector<std::string> texts(Control control) const;
     std::vector<WPARAM> positions(Control control) const;
     std::vector<std::string> boxes;
+    std::string lastBox() const { return boxes.empty() ? "" : boxes.back(); }
     std::vector<ControlEvent> events;
     std::function<void(const ControlEvent&)> onEvent;
 

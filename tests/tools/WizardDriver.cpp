@@ -14,8 +14,7 @@
 //                   at the end message and at the end, with the program's
 //                   peak memory; waits as long as it takes
 // Exits 0 when the program ended with exit code 0, else 1 after a line saying
-// what did not happen. Controls are found by ID: the sheet's own buttons
-// follow Wine's language.
+// what did not happen. Controls are found by ID, whatever Wine's language.
 #include "tests/support/WizardRun.h"
 
 #include <psapi.h>
