@@ -73,8 +73,8 @@ set_target_properties(calbrune_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE
 add_subdirectory(tests/noclose)
 
 if(CMAKE_CROSSCOMPILING_EMULATOR)
-  # Run from the test program's own folder: Windows also looks for a DLL in
-  # the current folder, and the build folder holds the Linux lame_enc.dll.
+  # Run from the test program's own folder, where no lame_enc.dll lies: the
+  # build folder holds LAME's, which only the tests that ask for it load.
   gtest_discover_tests(calbrune_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests PROPERTIES TIMEOUT 120)
 endif()
