@@ -509,6 +509,10 @@ TEST_F(Wizard, EncoderGetsTheConvertedAudioOfEachFormat) {
         std::vector<Bytes> data;
         for (const Format& f : formats) {
             data.push_back(patternBytes((3 * 1152 + 100) * f.channels * f.bits / 8, f.channels * 100 + f.bits + mode));
+            // The first sample at the top of its range, which rounds up past 16 bits.
+            for (int b = 0; b < f.bits / 8; b++) {
+                data.back()[b] = f.tag == 3 ? "\0\0\x80\x3F"[b] : b + 1 < f.bits / 8 ? 0xFF : 0x7F;
+            }
             Bytes wav = wavOf(formatBody(f.tag, f.channels, 44100, f.bits), data.back());
             c.sourceFiles.append(writeBytes(folder, (std::string(f.name) + ".wav").c_str(), wav).c_str());
         }

@@ -93,13 +93,9 @@ inline std::vector<int> tracksIn(HWND list, const std::vector<int>& select = {})
     std::vector<int> tracks;
     for (int i = 0; i < (int)ask(list, LB_GETCOUNT); i++) {
         tracks.push_back((int)ask(list, LB_GETITEMDATA, i));
-        if (std::count(select.begin(), select.end(), tracks.back())) {
-            ask(list, LB_SETSEL, TRUE, i);
-        }
+        std::count(select.begin(), select.end(), tracks.back()) ? ask(list, LB_SETSEL, TRUE, i) : 0;
     }
-    if (!select.empty()) {
-        PostMessageA(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE), (LPARAM)list);
-    }
+    select.empty() ? 0 : PostMessageA(GetParent(list), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE), (LPARAM)list);
     return tracks;
 }
 
