@@ -420,6 +420,7 @@ TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndNothingEndsMeanwhile) {
     EXPECT_EQ(w.text(finishButton), "Terminer");
     EXPECT_TRUE(w.shown(backButton) && w.shown(IDCANCEL));
     EXPECT_EQ(ask(w.control(IDC_TOTAL_PROGRESS), PBM_GETPOS) + ask(w.control(IDC_FILE_PROGRESS), PBM_GETPOS), 0);
+    EXPECT_EQ(w.text(IDC_TOTAL_CAPTION), "Progression générale ...( 2/3 )");
     EXPECT_EQ(Positions({count("init"), count("encode"), count("deinit"), count("close")}), Positions({2, 25, 2, 2}));
     EXPECT_TRUE(fileExists(mp3("a.mp3")) && !fileExists(mp3("c.mp3")));
     EXPECT_EQ(fileContents(mp3("b.mp3")), "earlier b");

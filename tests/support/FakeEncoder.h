@@ -1,9 +1,7 @@
-// An encoder library inside the test program: install() points a Converter's
-// entry points here. It keeps every call and fails where it is told to. Its
-// "MP3" bytes are the very samples it was given, then "END" at the flush, so
-// a test reads back from the output file what the encoder received. Like
-// LAME's DLL, it hands out a stream even when it refuses the record, and
-// keeps a closed stream that asked for the VBR header until that is written.
+// An encoder library inside the test program, which install() gives a Converter. It counts its
+// calls, fails where told, and its "MP3" bytes are the samples it was given, then "END" at the
+// flush. Like LAME's DLL, it hands out a stream even when it refuses the record, and keeps a
+// closed stream that asked for the VBR header until that is written.
 #pragma once
 
 #include <functional>
