@@ -61,9 +61,8 @@ WizardRun::~WizardRun() {
     recording = nullptr;
 }
 
+// A few rounds: a handled message may post more (a page change posts the buttons).
 void WizardRun::settle() {
-    // A handled message may post more (a page change posts the buttons), so
-    // a few rounds.
     for (int round = 0; round < 3 && IsWindow(sheet); round++) {
         LONG target = syncsHandled + 1;
         PostMessageA(sheet, syncMessage, 0, 0);
@@ -98,8 +97,11 @@ bool WizardRun::runJob(DWORD ms) {
         box ? boxes.push_back(answer(box, GetDlgItem(box, IDYES) ? IDNO : IDOK)) : (void)0;
         return box != nullptr;
     };
-    // The page closes the worker's handle, then shows how the job ended.
-    return poll([&] { return !answered() && !c.workerExists() && (settle(), !answered()); }, ms);
+    // The job has ended once the page has closed the worker's handle, said how
+    // it ended (a box may take a while to show) and put Finish back.
+    bool ended = poll([&] { return !answered() && !c.workerExists() && textOf(button(finishButton)) == "Terminer"; }, ms);
+    settle();
+    return ended;
 }
 
 std::vector<std::string> WizardRun::texts(Control control) const {

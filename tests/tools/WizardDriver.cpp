@@ -1,18 +1,17 @@
 // Starts the program and goes through its wizard from outside, as a user
 // would, printing what it sees (UTF-8):
 //   calbrune_drive PROGRAM wav|cd DESTINATION|- [OPTION...] ITEM...
-// ITEMs: WAV files of one folder, or track numbers from 1. The DESTINATION is
+// ITEMs: WAV files of one folder, or track numbers from 1; the DESTINATION is
 // chosen in the folder browser. OPTIONs:
-//   --return        back to the first page after the end message, then quit
-//                   through Cancel (else the program closes when it is done)
-//   --tour          first the CD page with tracks 1 and 2 chosen, then Back
-//   --shots         "shot PAGE WxH+X+Y" where the sheet is, once a page and
-//                   for the end message, then a pause for a screenshot
-//   --vbr METHOD    VBR on, with the method of that row (0 Default ... 4 ABR)
-//   --cancel-at N   Annuler once the overall bar shows N of 1024
-//   --timed         "elapsed WHAT SECONDS" when the wizard shows, at Finish,
-//                   at the end message and at the end, with the program's
-//                   peak memory; waits as long as it takes
+//   --return       answer the end message, then quit through Cancel (else the
+//                  program closes by itself when it is done)
+//   --tour         first the CD page with tracks 1 and 2 chosen, then Back
+//   --shots        "shot PAGE WxH+X+Y" where the sheet is, once a page and for
+//                  the end message, then a pause for a screenshot
+//   --vbr METHOD   VBR on, with the method of that row (0 Default ... 4 ABR)
+//   --cancel-at N  Annuler once the overall bar shows N of 1024
+//   --timed        "elapsed WHAT SECONDS" at the wizard, Finish, the end message
+//                  and the end, the program's peak memory; no time limit
 // Exits 0 when the program ended with exit code 0, else 1 after a line saying
 // what did not happen. Controls are found by ID, whatever Wine's language.
 #include "tests/support/WizardRun.h"
