@@ -145,8 +145,8 @@ uninstall "$installed"
 [ -f "$work/music-installed/concert.mp3" ] || fail "the uninstall took the MP3 made meanwhile"
 ok "silent uninstall: no file, shortcut or key left; the MP3 made meanwhile kept"
 
-# Where the user's MP3 files share the program's folder (its first choice of
-# destination), the uninstall keeps them, and the folder with them.
+# Where a user keeps MP3 files in the program's folder, the uninstall keeps
+# them, and the folder with them.
 wine "$setup" /S '/D=C:\Musique\Calbrune' || fail "the silent install into C:\\Musique\\Calbrune failed"
 chosen="$drive_c/Musique/Calbrune"
 [ -f "$chosen/calbrune.exe" ] || fail "/D= did not install into C:\\Musique\\Calbrune"

@@ -82,9 +82,8 @@ Section "Calbrune" Program
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
-; Only the files installed, by name: the folder may hold the user's MP3
-; files (it is the program's first choice of destination), and RMDir without
-; /r leaves a folder that is not empty.
+; Only the files installed, by name: the folder may hold MP3 files a user
+; put there, and RMDir without /r leaves a folder that is not empty.
 Section "Uninstall"
   Delete "$INSTDIR\calbrune.exe"
   Delete "$INSTDIR\lame_enc.dll"
