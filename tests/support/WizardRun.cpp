@@ -10,6 +10,10 @@
 
 using namespace wizard;
 
+// A crash on any thread ends the test program at once, failed, not waiting for a debugger.
+static LONG WINAPI endTheRun(EXCEPTION_POINTERS*) { ExitProcess(3); }
+static LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = SetUnhandledExceptionFilter(endTheRun);
+
 static const UINT syncMessage = WM_APP + 0x3A7;
 static std::atomic<LONG> syncsHandled;
 static WNDPROC sheetProcBelow;
@@ -18,8 +22,7 @@ static const int finishControls[] = {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_
 static HWND controlsSeen[4];
 static WNDPROC controlProcsBelow[4];
 
-// Above the program's own sheet procedure: counts the test's flushing
-// messages, passes everything else on.
+// Above the sheet's own procedure: counts the test's flushing messages.
 static LRESULT CALLBACK syncProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == syncMessage) {
         syncsHandled++;
