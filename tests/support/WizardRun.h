@@ -114,7 +114,6 @@ public:
     // Quits through Cancel and Yes when the wizard is still open.
     ~WizardRun();
     bool ended(DWORD ms = 10000) { return WaitForSingleObject(thread, ms) == WAIT_OBJECT_0; }
-    // Dialog ID of the page shown.
     int page() { return 100 + wizard::pageIndex(sheet); }
     HWND control(int id) { return GetDlgItem(wizard::currentPage(sheet), id); }
     HWND button(int id) { return GetDlgItem(sheet, id); }

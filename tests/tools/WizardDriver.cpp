@@ -92,10 +92,7 @@ HWND onPage(Page page) {
 }
 
 // Shoots the page after what was first done there, then presses `button`.
-void leave(Page page, int button) {
-    shoot(page);
-    click(GetDlgItem(sheet, button));
-}
+void leave(Page page, int button) { shoot(page), click(GetDlgItem(sheet, button)); }
 
 // Answers OK, or Oui to a question; returns whether it was a plain message.
 bool answerBox(HWND box) {
