@@ -52,7 +52,7 @@ void discAudio(DWORD sector, DWORD count, BYTE* out) {
 // Only the track numbers and the MSF addresses are read.
 BOOL answerToc(SimDrive* drive, CDROM_TOC* toc, DWORD* returned) {
     const SimDisc& disc = drive->disc;
-    if (disc.starts.empty() || drive->tocFails) {
+    if (disc.starts.empty()) {
         return FALSE;
     }
     memset(toc, 0, sizeof(*toc));
@@ -87,8 +87,8 @@ BOOL answerRawRead(SimDrive* drive, const RAW_READ_INFO& r, BYTE* output, DWORD 
 
 }  // namespace
 
-SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors, DWORD firstSector) {
-    SimDisc disc = {firstTrack, firstTrack + (int)trackSectors.size() - 1, {firstSector}};
+SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors) {
+    SimDisc disc = {firstTrack, firstTrack + (int)trackSectors.size() - 1, {0}};
     for (DWORD length : trackSectors) {
         disc.starts.push_back(disc.starts.back() + length);
     }
@@ -106,7 +106,7 @@ void simReset() { machine() = Machine(); }
 SimDrive* simAddDrive(char letter, const SimDisc& disc, UINT type) {
     int i = (letter | 0x20) - 'a';
     machine().present[i] = true;
-    machine().drives[i] = {type, disc, false, -1, -1, {}, nullptr};
+    machine().drives[i] = {type, disc, -1, -1, {}, nullptr};
     return &machine().drives[i];
 }
 

@@ -13,15 +13,14 @@ struct SimDisc {
     std::vector<DWORD> starts;   // sectors where the tracks start, then the lead-out; none: no disc
 };
 
-// Tracks of the given lengths in sectors, the first at sector firstSector.
-SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors, DWORD firstSector = 0);
+// Tracks of the given lengths in sectors, the first at sector 0.
+SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors);
 // The bytes that a perfect read of track k gives.
 std::vector<BYTE> simTrackAudio(const SimDisc& disc, int k);
 
 struct SimDrive {
     UINT type;
     SimDisc disc;
-    bool tocFails;
     LONG failReadAt;   // a request that covers this sector fails; -1 none
     LONG shortReadAt;  // a request that covers it answers the sectors before it and half a sector
     std::vector<DWORD> reads;            // the sector count of each raw read
