@@ -1,5 +1,6 @@
-# 32-bit Windows build: compiled to keep the x86 layouts honest; it cannot run
-# on our Linux machines (no 32-bit kernel support, and no 32-bit Wine).
+# 32-bit Windows build: shipped too, and run under the 32-bit Wine where the
+# machine has one (scripts/install-deps.sh installs it where the kernel runs
+# 32-bit programs).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)

@@ -7,6 +7,18 @@
 
 #include "core/OptionTables.h"
 
+// A file of a name of its own is made there, then deleted.
+static int canCreateFileIn(const char* folder) {
+    char probe[MAX_PATH];
+    if (!GetTempFileNameA(folder, "cb", 0, probe)) {
+        return 0;
+    }
+    DeleteFileA(probe);
+    return 1;
+}
+
+int (*folderWritable)(const char* folder) = canCreateFileIn;
+
 Converter converter;
 
 SourceFileNode* SourceFileList::append(const char* path) {
@@ -146,12 +158,16 @@ Converter::Converter()
       vbrQuality_(4),
       abrBitrate_(128),
       ownerWindow_(nullptr) {
-    // The user's music folder: once installed, the program's own folder lies
-    // under Program Files, where a user may not write.
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, SHGFP_TYPE_CURRENT, destinationFolder_))) {
-        GetModuleFileNameA(GetModuleHandleA(nullptr), destinationFolder_, MAX_PATH);
-        destinationFolder_[MAX_PATH - 1] = '\0';
-        PathRemoveFileSpecA(destinationFolder_);
+    // The program's own folder, where the user put it; where no file can be
+    // made there (installed under Program Files, say), the user's Music
+    // folder, wherever the user has moved it.
+    GetModuleFileNameA(GetModuleHandleA(nullptr), destinationFolder_, MAX_PATH);
+    destinationFolder_[MAX_PATH - 1] = '\0';
+    PathRemoveFileSpecA(destinationFolder_);
+    char music[MAX_PATH];
+    if (!folderWritable(destinationFolder_) &&
+        SUCCEEDED(SHGetFolderPathA(nullptr, CSIDL_MYMUSIC, nullptr, SHGFP_TYPE_CURRENT, music))) {
+        lstrcpyA(destinationFolder_, music);
     }
     cdDevicePath_[0] = '\0';
 }

@@ -220,6 +220,10 @@ private:
 
 extern Converter converter;
 
+// Whether a file can be created in a folder; the tests put a folder that
+// refuses in its place.
+extern int (*folderWritable)(const char* folder);
+
 // The caption of every message box of the program.
 const char programCaption[] = "Calbrune 1.0";
 

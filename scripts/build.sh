@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds LAME's lame_enc.dll for both Windows builds, the 64-bit program with
-# its tests, the 32-bit program, and the native pieces, each in its own folder
-# under build/.
+# Builds LAME's lame_enc.dll for both Windows builds, the 64-bit and the
+# 32-bit program with their tests, and the native pieces, each in its own
+# folder under build/.
 set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo_root"
@@ -10,9 +10,7 @@ jobs=$(nproc)
 configure() {
   local dir=$1
   shift
-  if [ ! -f "build/$dir/CMakeCache.txt" ]; then
-    cmake -S . -B "build/$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-  fi
+  cmake -S . -B "build/$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
 }
 
 if [ "${CALBRUNE_SKIP_WIN32:-0}" != 1 ]; then
@@ -26,7 +24,8 @@ configure win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake \
 cmake --build build/win64 -j "$jobs" "$@"
 
 if [ "${CALBRUNE_SKIP_WIN32:-0}" != 1 ]; then
-  configure win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+  configure win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$repo_root/scripts/wine-run.sh"
   cmake --build build/win32 -j "$jobs" "$@"
 fi
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks a release as a Windows user meets it, in a fresh Wine prefix of its
 # own (build/check-release): checksums, archive contents, the machine of each
-# program and DLL, the unpacked win64 zip converting a WAV file, then the
+# program and DLL, their manifests, the unpacked zips converting a WAV file
+# (the win32 one where the machine has the 32-bit Wine), then the
 # installer: silent install, the installed program converting a WAV file,
 # silent uninstall, and an uninstall that leaves the user's MP3 files alone.
 # The conversions go through the program's wizard with calbrune_drive.exe of
@@ -71,6 +72,15 @@ for file in "$work"/win64/Calbrune/{calbrune.exe,lame_enc.dll} "$setup" "$work"/
 done
 ok "x86-64 programs and DLL in the win64 zip and the installer, i386 in the win32 zip"
 
+# Run as the user who starts them (else Windows would redirect the 32-bit
+# program's writes under Program Files), on Windows 7 to 11.
+for build in win64 win32; do
+  program=$work/$build/Calbrune/calbrune.exe
+  grep -qa 'requestedExecutionLevel level="asInvoker"' "$program" && [ "$(grep -ac '<supportedOS Id=' "$program")" = 4 ] ||
+    fail "$program does not declare asInvoker and four supported Windows versions in its manifest"
+done
+ok "both programs' manifests ask for the user's own rights and name Windows 7 to 11"
+
 listing=$(tar -tzf "$name-sources.tar.gz")
 for entry in LICENSE CMakeLists.txt scripts/build-lame.sh 'lame-source/lame_.*\.dsc' \
              'lame-source/lame_.*\.orig\.tar\.gz' 'lame-source/lame_.*\.debian\.tar\.xz'; do
@@ -85,21 +95,31 @@ start_wine_session
 
 windows() { echo "Z:${1//\//\\}"; }
 # A 2-second WAV file in a folder of its own, converted by the program at
-# Windows path $1 through its wizard; its MP3 lands beside it.
+# Windows path $1 through its wizard; its MP3 lands beside it. With a third
+# argument, the destination page must show the program's own folder, where
+# it can write.
 convert() {
   local folder=$work/music-$2
   mkdir -p "$folder"
   sox -n -r 44100 -c 2 -b 16 "$folder/concert.wav" synth 2 sine 440
   wine "$drive" "$1" wav - "$(windows "$folder/concert.wav")" >"$work/drive-$2.log" 2>&1 ||
     fail "$1 did not convert a WAV file: $(cat "$work/drive-$2.log")"
+  [ -z "${3:-}" ] || grep -qiF "destination: ${1%\\*} (" "$work/drive-$2.log" ||
+    fail "$1 does not offer its own folder as the destination: $(grep -a destination: "$work/drive-$2.log")"
   local seconds
   seconds=$(mpg123 -q -s "$folder/concert.mp3" 2>/dev/null | wc -c | awk '{printf "%.2f", $1 / 176400}')
   awk -v s="$seconds" 'BEGIN { exit !(s > 1.9 && s < 2.2) }' ||
     fail "$folder/concert.mp3 is not a 2-second MP3 ($seconds)"
 }
 
-convert "$(windows "$work/win64/Calbrune/calbrune.exe")" zip
-ok "the unpacked win64 zip converts a WAV file to MP3 through its wizard"
+convert "$(windows "$work/win64/Calbrune/calbrune.exe")" zip own
+ok "the unpacked win64 zip converts a WAV file to MP3 through its wizard, offering its own folder"
+if wine32_present; then
+  convert "$(windows "$work/win32/Calbrune/calbrune.exe")" zip32 own
+  ok "the unpacked win32 zip converts a WAV file to MP3 through its wizard, offering its own folder"
+else
+  echo "not run: the win32 zip (this machine has no 32-bit Wine)"
+fi
 
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Calbrune'
 drive_c=$WINEPREFIX/drive_c

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Shows the wizard at work with no screen needed: makes a few WAV files and
 # lets calbrune_drive go through all six pages of the program on a private
-# Xvfb display. The program is the simulated-CD build, whose drive G: holds a
-# disc of four tracks: the tour looks at them, goes back, converts the WAV
-# files and returns to the first page.
+# Xvfb display. The program is the simulated-CD build, copied into
+# C:\Calbrune of the Wine prefix, whose drive G: holds a disc of four tracks:
+# the tour looks at them, goes back, converts the WAV files and returns to
+# the first page.
 # Usage: demo.sh [output folder, default build/demo]. Leaves the WAV and MP3
 # files there and a PNG of every step in its screens/ folder, taken with
 # ImageMagick where the driver says the sheet is.
@@ -45,9 +46,14 @@ demo_lang=${LANG:-C.UTF-8}
 if locale -a | grep -qx fr_FR.utf8 || localedef -i fr_FR -f UTF-8 fr_FR.UTF-8 2>/dev/null; then
   demo_lang=fr_FR.UTF-8
 fi
+# The program in a folder of its own, as a user extracts the zip: the
+# destination page offers that folder.
+mkdir -p "$WINEPREFIX/drive_c/Calbrune"
+cp build/win64/calbrune_simcd.exe "$WINEPREFIX/drive_c/Calbrune/calbrune.exe"
+cp build/win64/lame_enc.dll "$WINEPREFIX/drive_c/Calbrune/"
 # The driver says where the sheet is on each page and waits while we take it.
 shots=0
-LC_ALL=$demo_lang CALBRUNE_SIMCD=$disc wine build/win64/calbrune_drive.exe "$(windows "$repo_root/build/win64/calbrune_simcd.exe")" \
+LC_ALL=$demo_lang CALBRUNE_SIMCD=$disc wine build/win64/calbrune_drive.exe 'C:\Calbrune\calbrune.exe' \
   wav - --return --tour --shots "${wavs[@]}" | while read -r word page geometry; do
   echo "$word $page $geometry"
   if [ "$word" = shot ]; then

@@ -6,6 +6,12 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 
+# Whether 32-bit Windows programs can run: scripts/install-deps.sh installs
+# the 32-bit Wine only where the kernel runs them.
+wine32_present() {
+  dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'
+}
+
 # Creates the prefix once, with a virtual desktop so that windows under a
 # bare X server do not stall when dialogs close.
 ensure_wine_prefix() {

@@ -129,12 +129,31 @@ TEST(BuildOutputPath, TheMp3GoesBesideTheSourceOrInTheDestinationFolder) {
         EXPECT_EQ(c.buildOutputPath(out, k.source.c_str()), !k.expected.empty()) << k.source;
         EXPECT_EQ(out, k.expected);
     }
-    // Unless told otherwise, MP3 files go to a folder of the user's, not to the program's.
+}
+
+// The first destination is the program's own folder where a file can be made there (the probe
+// leaves nothing behind), else the user's Music folder, wherever the user has moved it.
+TEST(Converter, TheFirstDestinationIsTheProgramsFolderWhereItCanWrite) {
     char program[MAX_PATH];
     GetModuleFileNameA(nullptr, program, MAX_PATH);
     PathRemoveFileSpecA(program);
-    Converter fresh;
-    EXPECT_TRUE(PathIsDirectoryA(fresh.destinationFolder()) && lstrcmpiA(fresh.destinationFolder(), program)) << program;
+    EXPECT_STREQ(Converter().destinationFolder(), program);
+    TempFolder music;
+    EXPECT_TRUE(folderWritable(music.path()) && !folderWritable(music.file("none").c_str()));
+    EXPECT_TRUE(RemoveDirectoryA(music.path())) << "the probe left a file";
+    CreateDirectoryA(music.path(), nullptr);
+    const char* shellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    char before[MAX_PATH] = "";
+    DWORD size = sizeof(before);
+    bool had = !RegGetValueA(HKEY_CURRENT_USER, shellFolders, "My Music", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                             before, &size);
+    RegSetKeyValueA(HKEY_CURRENT_USER, shellFolders, "My Music", REG_EXPAND_SZ, music.path(), lstrlenA(music.path()) + 1);
+    int (*probe)(const char*) = folderWritable;
+    folderWritable = [](const char*) { return 0; };
+    EXPECT_STREQ(Converter().destinationFolder(), music.path());
+    folderWritable = probe;
+    had ? RegSetKeyValueA(HKEY_CURRENT_USER, shellFolders, "My Music", REG_EXPAND_SZ, before, size)
+        : RegDeleteKeyValueA(HKEY_CURRENT_USER, shellFolders, "My Music");
 }
 
 // The temporary file beside an output takes no file of the user's over; a

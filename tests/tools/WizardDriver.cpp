@@ -148,7 +148,7 @@ void chooseDestination(HWND page, const std::string& folder) {
         waitFor("", showsFolder, 500);
     }
     // The folder is greyed while the MP3 files go beside the WAV files.
-    say("destination: " + (IsWindowEnabled(shown) ? textOf(shown) : "beside each WAV file"));
+    say("destination: " + textOf(shown) + (IsWindowEnabled(shown) ? "" : " (beside each WAV file)"));
 }
 
 void chooseVbr(HWND page, int method) {
