@@ -427,7 +427,14 @@ TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndNothingEndsMeanwhile) {
     CloseHandle(gate);
 }
 
+// With "close when done" ticked too: the program closes only after a job without failures.
 TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
+    c.setCloseWhenDone(1);
+    // A CD job that found no disc says so.
+    drive->disc = SimDisc();
+    ASSERT_TRUE(runTracks({0}));
+    EXPECT_EQ(w.lastBox().find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\D: : "), 0u);
+    c.setSourceKind(0);
     addWav("good.wav");
     writeFileContents(mp3("bad.wav"), "not a wave file");
     for (int i = -1; i < 16; i++) {
@@ -442,11 +449,11 @@ TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
     EXPECT_EQ(said.substr(said.size() - more.size()), more);
     EXPECT_EQ(w.page(), IDD_WELCOME);
     EXPECT_TRUE(fileExists(mp3("good.mp3")));
-    // A CD job that found no disc says so in the same box.
-    drive->disc = SimDisc();
-    ASSERT_TRUE(runTracks({0}));
-    EXPECT_EQ(w.lastBox().find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\D: : "), 0u);
+    c.sourceFiles.clear();
+    addWav("good.wav");
     EXPECT_FALSE(w.ended(0));
+    ASSERT_TRUE(w.runJob());
+    EXPECT_TRUE(w.boxes.empty() && w.ended());
 }
 
 bool isStep(const ControlEvent& e) { return e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 0; }
@@ -574,13 +581,15 @@ TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
     EXPECT_TRUE(totals[2].empty());
     EXPECT_EQ(Positions({first(totals[3]) >= 682, last(totals[3])}), Positions({1, 1024}));
     EXPECT_EQ(last(w.positions(FileBar)), 10 * chunkBytes);
+    EXPECT_EQ(SendMessageA(c.totalProgressBar(), PBM_GETRANGE, FALSE, 0), 1024);
     // A bar's range is a signed 32-bit number: the data of a file of 2 to 4 GiB still moves the
-    // file bar from nothing to full.
+    // file bar from nothing to full, step by step.
     HWND bar = c.fileProgressBar();
     JobFrame frame(&c);
+    frame.begin(1);
     for (DWORD size : {0x80000000u, 0xFFFFFFFFu}) {
         frame.setEntryRange(size);
-        frame.setEntryPosition(size / 2);
+        frame.stepDone(size / 2, 0.5f, true, false);
         WPARAM half = SendMessageA(bar, PBM_GETPOS, 0, 0), top = SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
         frame.setEntryPosition(size);
         EXPECT_EQ(Positions({half, (WPARAM)SendMessageA(bar, PBM_GETPOS, 0, 0)}), Positions({top / 2, top})) << size;
@@ -631,6 +640,9 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         {"held", 0, "le fichier MP3 ne peut pas être créé", 5, 1, 0},
         {"", 0, "END", 5, 1, 0},
         {"", 1, "VBR", 5, 1, 0},
+        // A lame_enc.dll without lame_close: no VBR header is asked for, so that every stream closes.
+        {"encode:3", 2, "erreur de l'encodeur (erreur 1)", 3, 1, 0},
+        {"", 2, "END", 5, 1, 0},
     };
     std::string source = addWav("song.wav", 5 * chunkBytes);
     BY_HANDLE_FILE_INFORMATION file;
@@ -647,7 +659,8 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         shortCount = k.failAt == "short write";
         diskWrites = 0;
         writeOutput = shortCount || k.failAt == "disk full" ? fullDisk : WriteFile;
-        c.setVbrEnabled(k.vbr);
+        c.setVbrEnabled(k.vbr != 0);
+        k.vbr == 2 ? (void)(c.lameClose = nullptr) : (void)0;
         writeFileContents(mp3("song.mp3"), "the earlier song");
         HANDLE held = k.failAt == "held" ? CreateFileA(mp3("song.mp3").c_str(), GENERIC_READ, 0, nullptr,
                                                        OPEN_EXISTING, 0, nullptr)
@@ -664,7 +677,7 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
         EXPECT_EQ(Positions({count("encode"), count("close"), count("free"), (size_t)fakeEncoder::streamsAlive()}),
                   Positions({k.encodes, k.closes, k.frees, 0}));
-        EXPECT_EQ(count("vbrheader"), k.closes && k.vbr ? 1u : 0u);
+        EXPECT_EQ(count("vbrheader"), k.closes && k.vbr == 1 ? 1u : 0u);
     }
 }
 
@@ -685,6 +698,13 @@ TEST_F(Wizard, AJobThatCannotStartSaysWhy) {
     c.setDestinationFolder(mp3("new\\deeper").c_str());
     ASSERT_TRUE(w.runJob());
     EXPECT_TRUE(fileExists(mp3("new\\deeper\\a.mp3")));
+    // CD tracks go to the folder, even with "beside the source" still ticked under its grey.
+    c.setSaveBesideSource(1);
+    c.setDestinationFolder(mp3("cd").c_str());
+    drive->disc = simDisc(1, {30});
+    ASSERT_TRUE(runTracks({0}));
+    EXPECT_TRUE(fileExists(mp3("cd\\Piste1.mp3")));
+    c.setSourceKind(0);
 
     c.unloadEncoder();
     char before[MAX_PATH];
@@ -700,7 +720,7 @@ TEST_F(Wizard, AJobThatCannotStartSaysWhy) {
     EXPECT_EQ(c.encoderLibrary, nullptr);
     ASSERT_TRUE(w.runJob());
     EXPECT_EQ(w.boxes, Strings({" L'encodage necessite la librairie \"lame_enc.dll\" ."}));
-    EXPECT_EQ(count("init"), 1u);
+    EXPECT_EQ(count("init"), 2u);
     c.setCloseWhenDone(1);
     w.show(IDD_FINISH);
     w.post(wizard::currentPage(w.sheet), finishPageJobDone, JobCompleted);

@@ -101,8 +101,10 @@ bool WizardRun::runJob(DWORD ms) {
         return box != nullptr;
     };
     // The job has ended once the page has closed the worker's handle, said how
-    // it ended (a box may take a while to show) and put Finish back.
-    bool ended = poll([&] { return !answered() && !c.workerExists() && textOf(button(finishButton)) == "Terminer"; }, ms);
+    // it ended (a box may take a while to show) and put Finish back, or closed the wizard.
+    bool ended = poll([&] {
+        return !answered() && !c.workerExists() && (!IsWindow(sheet) || textOf(button(finishButton)) == "Terminer");
+    }, ms);
     settle();
     return ended;
 }
