@@ -43,7 +43,9 @@ RANDOM=$seed
 
 export CALBRUNE_WINEPREFIX=${CALBRUNE_STRESS_WINEPREFIX:-$repo_root/build/wineprefix-stress}
 source "$repo_root/scripts/wine-env.sh"
-work=$(mktemp -d /tmp/cbstress.XXXXXX)
+# Not under /tmp, which the folder browser would list on its way.
+mkdir -p "$repo_root/build"
+work=$(mktemp -d "$repo_root/build/stress.XXXXXX")
 xvfb_pid=
 mounted=
 cleanup() {

@@ -1,20 +1,25 @@
 #!/usr/bin/env bash
-# The 64-bit program with LAME's lame_enc.dll, driven from outside by
-# calbrune_drive; its MP3 files decoded by mpg123: the length (exact for VBR
-# and ABR, up to three frames more for CBR) and the loudness of the input.
-#   tests/e2e.sh BUILD_FOLDER (build/win64)
+# The program of a Windows build with LAME's lame_enc.dll, driven from
+# outside by calbrune_drive; its MP3 files decoded by mpg123: the length
+# (exact for VBR and ABR, up to three frames more for CBR) and the loudness of
+# the input.
+#   tests/e2e.sh BUILD_FOLDER (build/win64 or build/win32)
 set -uo pipefail
 build=$(cd "$1" && pwd)
 source "$(dirname "$0")/../scripts/wine-env.sh"
-work=$(mktemp -d /tmp/calbrune-e2e.XXXXXX)
+# Not under /tmp: the folder browser lists every folder on the way, and a
+# busy /tmp keeps the program from answering for long.
+work=$(mktemp -d "$build/e2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 win() { local p=$1; echo "Z:${p//\//\\}"; }
 failed=0
-problem() { echo "FAILED: $*"; failed=1; }
+problem() { echo "FAILED ($(basename "$build")): $*"; failed=1; }
 
+# The driver bounds each of its waits and says why it failed; the time limit
+# here only guards against the driver itself hanging.
 drive() {  # program, then the driver's arguments
-  timeout 120 wine "$build/calbrune_drive.exe" "$(win "$build/$1")" "${@:2}" >"$work/drive.log" 2>&1 </dev/null ||
-    problem "calbrune_drive $*: $(grep -a calbrune_drive: "$work/drive.log")"
+  timeout 900 wine "$build/calbrune_drive.exe" "$(win "$build/$1")" "${@:2}" >"$work/drive.log" 2>&1 </dev/null ||
+    problem "calbrune_drive $* (status $?): $(tail -n 3 "$work/drive.log")"
 }
 frames() { echo $(( $(sox "$1" -t raw - 2>/dev/null | wc -c) / $(soxi -c "$1") / 2 )); }
 rms() { sox "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
@@ -45,5 +50,5 @@ grep -q "message: Encodage reussi!" "$work/drive.log" || problem "no success mes
 check "$work/cd/Piste1.mp3" $((120 * 588)) 3456
 check "$work/cd/Piste3.mp3" $((150 * 588)) 3456
 [ -e "$work/cd/Piste2.mp3" ] && problem "track 2 was converted"
-[ $failed = 0 ] && echo "end to end: passed"
+[ $failed = 0 ] && echo "end to end ($(basename "$build")): passed"
 exit $failed

@@ -18,13 +18,13 @@ namespace wizard {
 const int backButton = 0x3023, nextButton = 0x3024, finishButton = 0x3025, messageText = 0xFFFF;
 
 // Asks `ready` every 10 ms until it gives something, `over` says so or `ms`
-// pass; its last answer.
+// pass on the clock (a busy program makes each asking slow); its last answer.
 template <typename F>
 auto poll(F ready, DWORD ms, bool (*over)() = nullptr) {
-    for (DWORD waited = 0;; waited += 10) {
+    for (ULONGLONG end = GetTickCount64() + ms;;) {
         bool ending = over && over();  // first, so that `ready` sees the last state
         auto result = ready();
-        if (result || ending || waited >= ms) {
+        if (result || ending || GetTickCount64() >= end) {
             return result;
         }
         Sleep(10);
