@@ -4,6 +4,8 @@
 
 #include "core/Converter.h"
 
+BOOL(WINAPI* readInput)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) = ReadFile;
+
 // The last chunk takes only what is left of the data.
 static DWORD clampRequest(uint64_t request, DWORD consumed, DWORD total) {
     if (consumed >= total) {
@@ -121,7 +123,7 @@ DWORD Converter::readFileChunk(HANDLE file, DWORD* consumed, DWORD total, SHORT*
         return 0;
     }
     DWORD got = 0;
-    if (!ReadFile(file, raw, request, &got, nullptr) || got != request) {
+    if (!readInput(file, raw, request, &got, nullptr) || got != request) {
         if (!direct) {
             free(raw);
         }

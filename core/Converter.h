@@ -220,6 +220,10 @@ private:
 
 extern Converter converter;
 
+// Every read of WAV samples goes through here; the tests put a file that is
+// cut short in its place.
+extern BOOL(WINAPI* readInput)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+
 // Whether a file can be created in a folder; the tests put a folder that
 // refuses in its place.
 extern int (*folderWritable)(const char* folder);

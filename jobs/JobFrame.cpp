@@ -154,11 +154,13 @@ int closePendingOutput(PendingOutput* output) {
     return output->tempPath[0] != '\0';
 }
 
+BOOL(WINAPI* flushOutput)(HANDLE) = FlushFileBuffers;
+
 // A flush reaches whatever was written to the file, through any handle.
 static int flushByName(const char* path, DWORD* error) {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE || !FlushFileBuffers(file)) {
+    if (file == INVALID_HANDLE_VALUE || !flushOutput(file)) {
         *error = GetLastError();
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
@@ -178,7 +180,7 @@ int commitPendingOutput(PendingOutput* output, EntryFailure* failure, DWORD* err
     }
     // Data still in the cache could be lost after the rename has already
     // replaced the earlier file.
-    int flushed = output->file != INVALID_HANDLE_VALUE ? FlushFileBuffers(output->file)
+    int flushed = output->file != INVALID_HANDLE_VALUE ? flushOutput(output->file)
                                                        : flushByName(output->tempPath, error);
     if (!flushed) {
         *failure = FailWriteError;

@@ -76,6 +76,10 @@ struct PendingOutput {
     HANDLE file;
 };
 
+// Every flush of an output goes through here; the tests put a failing disk
+// in its place.
+extern BOOL(WINAPI* flushOutput)(HANDLE);
+
 // Creates the temporary file beside finalPath; 0 when it cannot be made.
 int openPendingOutput(PendingOutput* output, const char* finalPath);
 // Closes the temporary file, so that it can be opened by name; 0 when there

@@ -9,14 +9,15 @@
 #include <math.h>
 
 #include <atomic>
+#include <set>
 
 #include "app/Wizard.h"
 #include "jobs/EncodeLoop.h"
 #include "pages/Pages.h"
 #include "res/resource.h"
-#include "tests/support/Files.h"
 #include "tests/sim/SimMachine.h"
 #include "tests/support/FakeEncoder.h"
+#include "tests/support/Files.h"
 #include "tests/support/WizardRun.h"
 
 using namespace wizard;
@@ -40,12 +41,11 @@ protected:
         simReset();
         drive = simAddDrive('D');
     }
+    // No temporary file, drive, track buffer or encoder stream is left.
     void TearDown() override {
-        writeOutput = WriteFile;
-        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
-        EXPECT_EQ(simOpenVolumes(), 0);
-        EXPECT_EQ(simTrackBuffers(), 0);
-        EXPECT_EQ(fakeEncoder::streamsAlive(), 0);
+        writeOutput = WriteFile, readInput = ReadFile, flushOutput = FlushFileBuffers;
+        EXPECT_EQ(Ints({pendingOutputFiles(folder.path()), simOpenVolumes(), simTrackBuffers(), fakeEncoder::streamsAlive()}),
+                  Ints(4, 0));
     }
     // A 16-bit stereo file of `dataBytes`, and the same appended to the list.
     std::string wav(const char* name, size_t dataBytes = chunkBytes) {
@@ -55,7 +55,7 @@ protected:
         return c.sourceFiles.append(wav(name, dataBytes).c_str())->path;
     }
     std::string mp3(const std::string& name) const { return folder.file(name.c_str()); }
-    bool runTracks(std::vector<int> tracks) {
+    bool runTracks(Ints tracks) {
         c.setSourceKind(1);
         c.selectedTracks.clear();
         for (int k : tracks) {
@@ -79,9 +79,68 @@ std::string enabling(WizardRun& w, Ints ids) {
     return state;
 }
 
-TEST_F(Wizard, NavigationFollowsTheSourceKindAndQuittingAsks) {
-    drive->disc = simDisc(1, {300, 300});
+// A control's text; a list's lines, the one selected in a box marked "*".
+std::string shownIn(HWND control) {
+    char kind[16] = "";
+    GetClassNameA(control, kind, sizeof kind);
+    bool box = !lstrcmpiA(kind, "ComboBox"), list = box || !lstrcmpiA(kind, "ListBox");
+    std::string text = list ? "" : textOf(control);
+    for (int i = 0; list && i < (int)ask(control, box ? CB_GETCOUNT : LB_GETCOUNT); i++) {
+        char line[MAX_PATH] = "";
+        ask(control, box ? CB_GETLBTEXT : LB_GETTEXT, i, (LPARAM)line);
+        text += (i ? "," : "") + std::string(line) + (box && ask(control, CB_GETCURSEL) == i ? "*" : "");
+    }
+    return text;
+}
+
+// The pages follow the source chosen, back and forth, and quitting asks first. Each page shows
+// its texts in template order ("|" between controls) at its first visit; the CD page lists the
+// CD-ROM drives, the first one with a readable disc chosen, and that disc's tracks with their
+// lengths in whole seconds.
+TEST_F(Wizard, PagesFollowTheSourceAndShowTheProgramsOwnTexts) {
+    simReset();
+    simAddDrive('C', SimDisc(), DRIVE_FIXED), simAddDrive('E'), simAddDrive('G', simDisc(1, {15301, 300}));
+    c.setDestinationFolder("C:\\Musique");
     addWav("a.wav");
+    const std::map<int, const char*> texts = {
+        {IDD_WELCOME, "Bienvenue dans Calbrune 1.0|Calbrune vous aide à convertir facilement les fichiers WAVE et les "
+                      "pistes CD aux formats MP3.|Sélectionnez l'action à effectuer et cliquez sur Suivant pour "
+                      "continuer.|Convertir les fichiers WAVE|Convertir les pistes CD audio|"},
+        {IDD_WAVEFILES, "Sélectionnez un ou plusieurs fichiers et cliquez sur Suivant pour continuer.||Ajouter|Supprimer|"},
+        {IDD_CDTRACKS, "Sélectionnez le lecteur.|E:\\,G:\\*|Sélectionnez les pistes à encoder.|Liste des pistes à "
+                       "encoder:|  Piste  01      3 ' 24,  Piste  02      0 ' 04||>|<|>>|<<|"},
+        {IDD_DESTINATION, "Sélectionnez un répertoire et cliquez sur Suivant pour continuer.|C:\\Musique|Parcourir|  "
+                          "Convertir dans le dossier d'origine|  Avertir avant de remplacer un fichier existant|"},
+        {IDD_OPTIONS, "Mode bitrate||128 Kbps mpeg1\r\n 80 Kbps mpeg2|Format audio et optimisation|Echantillonnage:| "
+                      "Auto*, 48 000 Hz, 44 100 Hz, 32 000 Hz, 24 000 Hz, 22 050 Hz, 16 000 Hz|Format audio:| Auto*, "
+                      "Stéreo, Joint Stéreo, Dual Channel, Mono|Qualité encodage:| Low, Voice, R3Mix, Normal*, High, "
+                      "VeryHigh|Divers|  Privé|  Original|  Copyright|Mode VBR|Activer Mode VBR:| Default*, OLD, NEW, "
+                      "MTRH, ABR|Minimum bitrate : 32 kbps||Maximum bitrate : 320 kbps||Qualité VBR : 4||Moyenne ABR : "
+                      "128 kbps||"},
+        {IDD_FINISH, "Calbrune a toutes les informations nécéssaires pour commencer l'encodage.|Cliquez sur terminer "
+                     "pour lancer l'encodage.| Fermer l'application après l'encodage.| Retourner au début de page "
+                     "après l'encodage.|Progression fichier...||Progression générale...||"},
+        {IDS_WAVEFILES_TITLE, "Fichiers à encoder"},
+        {IDS_WAVEFILES_SUBTITLE, "Sélectionnez les fichiers wave à encoder."},
+        {IDS_CDTRACKS_TITLE, "Pistes à encoder"},
+        {IDS_CDTRACKS_SUBTITLE, "Sélectionnez les pistes CD à encoder."},
+        {IDS_DESTINATION_TITLE, "Dossier de destination"},
+        {IDS_DESTINATION_SUBTITLE, "Sélectionnez un répertoire où les fichiers doivent etre placés."},
+        {IDS_OPTIONS_TITLE, "Option LAME"},
+        {IDS_OPTIONS_SUBTITLE, "Configurez l'option d'encodage."},
+    };
+    EXPECT_EQ(std::string("à"), "\xE0");  // Windows-1252, as the program shows them
+    std::set<int> seen;
+    auto shownOnce = [&] {
+        std::string found;
+        for (HWND child = GetWindow(currentPage(w.sheet), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            found += shownIn(child) + "|";
+        }
+        EXPECT_EQ(textOf(w.sheet), "Calbrune 1.0");
+        if (seen.insert(w.page()).second) {
+            EXPECT_EQ(found, texts.at(w.page())) << w.page();
+        }
+    };
     // What is pressed (a sheet button or a control), and the page it leads to.
     const std::pair<int, int> steps[] = {
         {PSBTN_NEXT, IDD_WAVEFILES}, {PSBTN_NEXT, IDD_DESTINATION}, {PSBTN_BACK, IDD_WAVEFILES},
@@ -91,11 +150,18 @@ TEST_F(Wizard, NavigationFollowsTheSourceKindAndQuittingAsks) {
         {PSBTN_BACK, IDD_OPTIONS}, {PSBTN_BACK, IDD_DESTINATION}, {PSBTN_BACK, IDD_CDTRACKS},
         {PSBTN_BACK, IDD_WELCOME},
     };
-    EXPECT_EQ(w.page(), IDD_WELCOME);
+    shownOnce();
     for (auto step : steps) {
         w.press(step.first);
         ASSERT_EQ(w.page(), step.second) << "after " << step.first;
         EXPECT_EQ(w.shown(backButton), step.second != IDD_WELCOME);
+        shownOnce();
+    }
+    EXPECT_EQ(seen.size(), 6u);
+    for (int id = IDS_WAVEFILES_TITLE; id <= IDS_OPTIONS_SUBTITLE; id++) {
+        std::string found(128, '\0');
+        found.resize(LoadStringA(GetModuleHandleA(nullptr), id, &found[0], 128));
+        EXPECT_EQ(found, texts.at(id));
     }
     // The CD choice is kept.
     EXPECT_EQ(IsDlgButtonChecked(currentPage(w.sheet), IDC_SOURCE_CD), BST_CHECKED);
@@ -106,12 +172,7 @@ TEST_F(Wizard, NavigationFollowsTheSourceKindAndQuittingAsks) {
     EXPECT_TRUE(w.ended());
 }
 
-void addFiles(WizardRun& w, const Strings& entries) {
-    w.press(IDC_ADD_FILES);
-    fillOpenDialog(w.dialog(), entries);
-    w.settle();
-}
-
+// Files dropped from the file manager, as a list of paths.
 HDROP dropOf(const Strings& paths) {
     std::string names;
     for (const std::string& path : paths) {
@@ -135,9 +196,11 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     std::string tooLong = folder.file(std::string(260, 'x').c_str()) + ".wav";
     w.press(PSBTN_NEXT);
     EXPECT_FALSE(w.enabled(nextButton));
-    addFiles(w, {"C:\\", "\"" + root.substr(3) + "\""});
-    addFiles(w, {folder.path(), "\"b.wav\" \"a.wav\""});
-    addFiles(w, {a});
+    for (Strings entries : {Strings{"C:\\", "\"" + root.substr(3) + "\""}, {folder.path(), "\"b.wav\" \"a.wav\""}, {a}}) {
+        w.press(IDC_ADD_FILES);
+        fillOpenDialog(w.dialog(), entries);
+        w.settle();
+    }
     EXPECT_TRUE(w.enabled(nextButton));
     // Dropped from the file manager: the same rules, the user told what was left out.
     w.post(w.control(IDC_FILE_LIST), WM_DROPFILES, (WPARAM)dropOf({b, notes, dir, tooLong, a}));
@@ -145,27 +208,23 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     EXPECT_EQ(w.answerBox(IDOK), "Ces éléments n'ont pas été ajoutés : ce ne sont pas des fichiers wave "
                                  "(*.wav).\n" + notes + "\n" + dir);
     DeleteFileA(root.c_str());
-    // Supprimer takes the line selected, then waits for another selection.
-    Strings expected = {root, b, a, a, b, a};
-    int readded = 0;
+    // Supprimer takes the line selected, then waits for another selection; once, a file is
+    // added after the last one was removed.
     EXPECT_FALSE(w.enabled(IDC_REMOVE_FILE));
-    while (!expected.empty()) {
-        Strings shown, sources;
-        for (int i = 0; i < (int)ask(w.control(IDC_FILE_LIST), LB_GETCOUNT); i++) {
-            char line[MAX_PATH] = "";
-            ask(w.control(IDC_FILE_LIST), LB_GETTEXT, i, (LPARAM)line);
-            shown.push_back(line);
-            sources.push_back(c.sourceFiles.nodeAt(i) ? c.sourceFiles.nodeAt(i)->path : "");
+    int readded = 0;
+    for (Strings expected = {root, b, a, a, b, a}; !expected.empty();) {
+        std::string lines, sources;
+        for (unsigned i = 0; i < std::max<size_t>(expected.size(), c.sourceFiles.count()); i++) {
+            lines += (i ? "," : "") + (i < expected.size() ? expected[i] : "");
+            sources += (i ? "," : "") + std::string(c.sourceFiles.nodeAt(i) ? c.sourceFiles.nodeAt(i)->path : "");
         }
-        EXPECT_EQ(shown, expected);
-        EXPECT_EQ(sources, expected);
+        EXPECT_EQ(shownIn(w.control(IDC_FILE_LIST)) + "|" + sources, lines + "|" + lines);
         size_t k = expected.size() / 2;
         ask(w.control(IDC_FILE_LIST), LB_SETCURSEL, k);
         w.notify(IDC_FILE_LIST, LBN_SELCHANGE);
         w.press(IDC_REMOVE_FILE);
-        expected.erase(expected.begin() + k);
         EXPECT_FALSE(w.enabled(IDC_REMOVE_FILE));
-        // Once, a file added after the last one was removed.
+        expected.erase(expected.begin() + k);
         if (expected.size() == 1 && !readded++) {
             w.post(w.control(IDC_FILE_LIST), WM_DROPFILES, (WPARAM)dropOf({b}));
             expected.push_back(b);
@@ -174,7 +233,6 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     EXPECT_EQ(c.sourceFiles.count(), 0u);
     EXPECT_FALSE(w.enabled(nextButton));
 }
-
 TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
     drive->disc = simDisc(1, std::vector<DWORD>(9, 300));
     simAddDrive('H', simDisc(3, {200, 200}));
@@ -313,72 +371,6 @@ TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
     EXPECT_EQ(vbr(), "00111110011");
     w.press(IDC_VBR_ENABLED);
     EXPECT_EQ(vbr(), "11000000000");
-}
-
-// A control's text; a list's lines, the one selected in a box marked "*".
-std::string shownIn(HWND control) {
-    char kind[16] = "";
-    GetClassNameA(control, kind, sizeof kind);
-    bool box = !lstrcmpiA(kind, "ComboBox"), list = box || !lstrcmpiA(kind, "ListBox");
-    std::string text = list ? "" : textOf(control);
-    for (int i = 0; list && i < (int)ask(control, box ? CB_GETCOUNT : LB_GETCOUNT); i++) {
-        char line[128] = "";
-        ask(control, box ? CB_GETLBTEXT : LB_GETTEXT, i, (LPARAM)line);
-        text += (i ? "," : "") + std::string(line) + (box && ask(control, CB_GETCURSEL) == i ? "*" : "");
-    }
-    return text;
-}
-
-// Every text of each page in template order ("|" between controls), and the
-// header strings. The CD page lists the CD-ROM drives, with the first one
-// that holds a readable disc chosen, and that disc's tracks with their
-// lengths in whole seconds.
-TEST_F(Wizard, TextsAreTheProgramsOwn) {
-    simReset();
-    simAddDrive('C', SimDisc(), DRIVE_FIXED), simAddDrive('E'), simAddDrive('G', simDisc(1, {15301, 300}));
-    c.setDestinationFolder("C:\\Musique");
-    const std::pair<int, const char*> texts[] = {
-        {IDD_WELCOME, "Bienvenue dans Calbrune 1.0|Calbrune vous aide à convertir facilement les fichiers WAVE et les "
-                      "pistes CD aux formats MP3.|Sélectionnez l'action à effectuer et cliquez sur Suivant pour "
-                      "continuer.|Convertir les fichiers WAVE|Convertir les pistes CD audio|"},
-        {IDD_WAVEFILES, "Sélectionnez un ou plusieurs fichiers et cliquez sur Suivant pour continuer.||Ajouter|Supprimer|"},
-        {IDD_CDTRACKS, "Sélectionnez le lecteur.|E:\\,G:\\*|Sélectionnez les pistes à encoder.|Liste des pistes à "
-                       "encoder:|  Piste  01      3 ' 24,  Piste  02      0 ' 04||>|<|>>|<<|"},
-        {IDD_DESTINATION, "Sélectionnez un répertoire et cliquez sur Suivant pour continuer.|C:\\Musique|Parcourir|  "
-                          "Convertir dans le dossier d'origine|  Avertir avant de remplacer un fichier existant|"},
-        {IDD_OPTIONS, "Mode bitrate||128 Kbps mpeg1\r\n 80 Kbps mpeg2|Format audio et optimisation|Echantillonnage:| "
-                      "Auto*, 48 000 Hz, 44 100 Hz, 32 000 Hz, 24 000 Hz, 22 050 Hz, 16 000 Hz|Format audio:| Auto*, "
-                      "Stéreo, Joint Stéreo, Dual Channel, Mono|Qualité encodage:| Low, Voice, R3Mix, Normal*, High, "
-                      "VeryHigh|Divers|  Privé|  Original|  Copyright|Mode VBR|Activer Mode VBR:| Default*, OLD, NEW, "
-                      "MTRH, ABR|Minimum bitrate : 32 kbps||Maximum bitrate : 320 kbps||Qualité VBR : 4||Moyenne ABR : "
-                      "128 kbps||"},
-        {IDD_FINISH, "Calbrune a toutes les informations nécéssaires pour commencer l'encodage.|Cliquez sur terminer "
-                     "pour lancer l'encodage.| Fermer l'application après l'encodage.| Retourner au début de page "
-                     "après l'encodage.|Progression fichier...||Progression générale...||"},
-        {IDS_WAVEFILES_TITLE, "Fichiers à encoder"},
-        {IDS_WAVEFILES_SUBTITLE, "Sélectionnez les fichiers wave à encoder."},
-        {IDS_CDTRACKS_TITLE, "Pistes à encoder"},
-        {IDS_CDTRACKS_SUBTITLE, "Sélectionnez les pistes CD à encoder."},
-        {IDS_DESTINATION_TITLE, "Dossier de destination"},
-        {IDS_DESTINATION_SUBTITLE, "Sélectionnez un répertoire où les fichiers doivent etre placés."},
-        {IDS_OPTIONS_TITLE, "Option LAME"},
-        {IDS_OPTIONS_SUBTITLE, "Configurez l'option d'encodage."},
-    };
-    EXPECT_EQ(std::string("à"), "\xE0");  // Windows-1252, as the program shows them
-    for (auto text : texts) {
-        std::string found;
-        if (text.first <= IDD_FINISH) {
-            w.show(text.first);
-            EXPECT_EQ(textOf(w.sheet), "Calbrune 1.0");
-            for (HWND child = GetWindow(currentPage(w.sheet), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-                found += shownIn(child) + "|";
-            }
-        } else {
-            found.resize(128);
-            found.resize(LoadStringA(GetModuleHandleA(nullptr), text.first, &found[0], 128));
-        }
-        EXPECT_EQ(found, text.second) << text.first;
-    }
 }
 
 // A cancel pressed while the worker is inside the fifth chunk of the second of three files takes
@@ -597,31 +589,26 @@ TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
 }
 
 bool shortCount;
-int diskWrites;
+int calls;
 
 // A disk that fills up after the first write: half of the next one goes in.
 BOOL WINAPI fullDisk(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED) {
-    BOOL done = WriteFile(file, bytes, diskWrites++ ? count / 2 : count, written, nullptr);
+    BOOL done = WriteFile(file, bytes, calls++ ? count / 2 : count, written, nullptr);
     SetLastError(ERROR_DISK_FULL);
-    return done && (diskWrites == 1 || shortCount);
+    return done && (calls == 1 || shortCount);
 }
 
-// Moves the job's own handle on the file to its end, as if the file had been
-// cut short while it was read.
-void cutShort(const BY_HANDLE_FILE_INFORMATION& file) {
-    for (UINT_PTR handle = 4; handle < 0x10000; handle += 4) {
-        BY_HANDLE_FILE_INFORMATION found;
-        if (GetFileType((HANDLE)handle) == FILE_TYPE_DISK && GetFileInformationByHandle((HANDLE)handle, &found) &&
-            found.nFileIndexLow == file.nFileIndexLow && found.nFileIndexHigh == file.nFileIndexHigh) {
-            SetFilePointer((HANDLE)handle, 0, nullptr, FILE_END);
-        }
-    }
+// A file cut short while it is read: the third read gets half of what it asks.
+BOOL WINAPI cutShort(HANDLE file, LPVOID bytes, DWORD count, LPDWORD got, LPOVERLAPPED) {
+    return ReadFile(file, bytes, ++calls == 3 ? count / 2 : count, got, nullptr);
 }
 
-// What fails a started entry is reported and keeps the earlier MP3, leaving no partial file; every
-// stream the library handed out is freed (fixture), a VBR one that ends without its header by
-// lame_close. The VBR header goes by name into the closed temporary file (the fake opens it
-// unshared), once, before that takes the output's place; CBR never asks for it.
+BOOL WINAPI failingFlush(HANDLE) { return SetLastError(ERROR_DISK_FULL), FALSE; }
+
+// What fails a started entry is reported and keeps the earlier MP3, leaving no partial file and
+// taking no file of the user's over; every stream the library handed out is freed, a VBR one that
+// ends without its header by lame_close. The VBR header goes by name into the closed temporary
+// file (the fake opens it unshared), once, before that takes the output's place.
 TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
     // What fails and with VBR or not; the failure, or the end of the new MP3; the calls made.
     struct Case { std::string failAt; int vbr; const char* outcome; size_t encodes, closes, frees; } const cases[] = {
@@ -636,6 +623,8 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         {"disk full", 0, "erreur d'écriture ou disque plein", 2, 1, 0},
         {"short write", 1, "erreur d'écriture ou disque plein", 2, 0, 1},
         {"short read", 0, "erreur de lecture du fichier à l'octet 9260", 2, 1, 0},  // 44 + 2 chunks
+        {"flush", 0, "erreur d'écriture ou disque plein", 5, 1, 0},
+        {"flush", 1, "erreur d'écriture ou disque plein", 5, 1, 0},
         // The MP3 held open by another program cannot be replaced.
         {"held", 0, "le fichier MP3 ne peut pas être créé", 5, 1, 0},
         {"", 0, "END", 5, 1, 0},
@@ -645,20 +634,16 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
         {"", 2, "END", 5, 1, 0},
     };
     std::string source = addWav("song.wav", 5 * chunkBytes);
-    BY_HANDLE_FILE_INFORMATION file;
-    HANDLE opened = CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_TRUE(GetFileInformationByHandle(opened, &file));
-    CloseHandle(opened);
+    writeFileContents(mp3("song.~cb"), "the user's own");
     for (const Case& k : cases) {
         SCOPED_TRACE(k.failAt + " " + std::to_string(k.vbr));
         fakeEncoder::install(c);
         fakeEncoder::failAt(k.failAt.c_str());
-        fakeEncoder::beforeChunk = [&] {
-            k.failAt == "short read" && count("encode") == 1 ? cutShort(file) : (void)0;
-        };
         shortCount = k.failAt == "short write";
-        diskWrites = 0;
+        calls = 0;
         writeOutput = shortCount || k.failAt == "disk full" ? fullDisk : WriteFile;
+        readInput = k.failAt == "short read" ? cutShort : ReadFile;
+        flushOutput = k.failAt == "flush" ? failingFlush : FlushFileBuffers;
         c.setVbrEnabled(k.vbr != 0);
         k.vbr == 2 ? (void)(c.lameClose = nullptr) : (void)0;
         writeFileContents(mp3("song.mp3"), "the earlier song");
@@ -674,11 +659,12 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
             EXPECT_EQ(failures(w), source + " : " + k.outcome);
             EXPECT_EQ(content, "the earlier song");
         }
-        EXPECT_EQ(pendingOutputFiles(folder.path()), 0);
-        EXPECT_EQ(Positions({count("encode"), count("close"), count("free"), (size_t)fakeEncoder::streamsAlive()}),
-                  Positions({k.encodes, k.closes, k.frees, 0}));
-        EXPECT_EQ(count("vbrheader"), k.closes && k.vbr == 1 ? 1u : 0u);
+        EXPECT_EQ(Positions({count("encode"), count("close"), count("free"), (size_t)fakeEncoder::streamsAlive(),
+                             count("vbrheader"), (size_t)pendingOutputFiles(folder.path())}),
+                  Positions({k.encodes, k.closes, k.frees, 0, k.closes && k.vbr == 1, 1}));
     }
+    EXPECT_EQ(fileContents(mp3("song.~cb")), "the user's own");
+    DeleteFileA(mp3("song.~cb").c_str());
 }
 
 // A missing destination folder is made with its parents; one that cannot be made is said once, and

@@ -21,13 +21,12 @@ const int backButton = 0x3023, nextButton = 0x3024, finishButton = 0x3025, messa
 // pass on the clock (a busy program makes each asking slow); its last answer.
 template <typename F>
 auto poll(F ready, DWORD ms, bool (*over)() = nullptr) {
-    for (ULONGLONG end = GetTickCount64() + ms;;) {
+    for (ULONGLONG end = GetTickCount64() + ms;; Sleep(10)) {
         bool ending = over && over();  // first, so that `ready` sees the last state
         auto result = ready();
         if (result || ending || GetTickCount64() >= end) {
             return result;
         }
-        Sleep(10);
     }
 }
 
@@ -66,7 +65,7 @@ inline int pageIndex(HWND sheet) { return (int)ask(sheet, PSM_HWNDTOINDEX, (WPAR
 inline std::string answer(HWND box, int button) {
     std::string said = textOf(GetDlgItem(box, messageText));
     PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
-    poll([&] { return !IsWindow(box); }, 5000);
+    poll([&] { return !IsWindow(box); }, 10000);
     return said;
 }
 
@@ -79,12 +78,12 @@ inline void fillOpenDialog(HWND dialog, const std::vector<std::string>& entries)
     }
 }
 
-// The folder browser takes the path as a string of its own process.
+// The folder browser takes the path as a string of its own process, which
+// is left there: a busy browser may read it after we stop waiting.
 inline void browseTo(HANDLE process, HWND browser, const std::string& folder) {
     void* path = VirtualAllocEx(process, nullptr, folder.size() + 1, MEM_COMMIT, PAGE_READWRITE);
     WriteProcessMemory(process, path, folder.c_str(), folder.size() + 1, nullptr);
     ask(browser, BFFM_SETSELECTIONA, TRUE, (LPARAM)path);
-    VirtualFreeEx(process, path, 0, MEM_RELEASE);
 }
 
 // The tracks (from 0) of a list of the CD page; those of `select` selected
@@ -131,10 +130,10 @@ public:
     void notify(int id, int code) { post(wizard::currentPage(sheet), WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)control(id)); }
     void show(int pageId) { wizard::ask(sheet, PSM_SETCURSELID, 0, pageId), settle(); }
     // The text of the next message box, after pressing `button`; "" when none came.
-    std::string answerBox(int button, DWORD ms = 5000);
+    std::string answerBox(int button, DWORD ms = 10000);
     bool noBox() { return settle(), !wizard::findDialog(GetCurrentProcessId(), sheet, wizard::messageText); }
     // The dialog over the page: file chooser, folder browser.
-    HWND dialog() { return wizard::poll([&] { return wizard::findDialog(GetCurrentProcessId(), sheet); }, 5000); }
+    HWND dialog() { return wizard::poll([&] { return wizard::findDialog(GetCurrentProcessId(), sheet); }, 10000); }
 
     // Finish on the finish page, then every box answered (questions with
     // No) until the job's end has been shown. `boxes` holds what they said,
