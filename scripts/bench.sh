@@ -91,7 +91,7 @@ run_wizard() {  # wav [job]
   local folder="$work/run$(( ++wizard_runs ))"
   mkdir "$folder"
   ln "$1" "$folder/in.wav"
-  wine "$win64/calbrune_drive.exe" "$(windows "$win64/calbrune.exe")" wav - --timed ${2:+--return} \
+  wine "$win64/calbrune_drive.exe" "$(windows "$win64/calbrune.exe")" - --timed ${2:+--return} \
     "$(windows "$folder/in.wav")" >"$work/drive.out" 2>&1 && [ -s "$folder/in.mp3" ]
   rm -rf "$folder"
 }

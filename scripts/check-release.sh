@@ -102,7 +102,7 @@ convert() {
   local folder=$work/music-$2
   mkdir -p "$folder"
   sox -n -r 44100 -c 2 -b 16 "$folder/concert.wav" synth 2 sine 440
-  wine "$drive" "$1" wav - "$(windows "$folder/concert.wav")" >"$work/drive-$2.log" 2>&1 ||
+  wine "$drive" "$1" - "$(windows "$folder/concert.wav")" >"$work/drive-$2.log" 2>&1 ||
     fail "$1 did not convert a WAV file: $(cat "$work/drive-$2.log")"
   [ -z "${3:-}" ] || grep -qiF "destination: ${1%\\*} (" "$work/drive-$2.log" ||
     fail "$1 does not offer its own folder as the destination: $(grep -a destination: "$work/drive-$2.log")"

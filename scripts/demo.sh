@@ -54,7 +54,7 @@ cp build/win64/lame_enc.dll "$WINEPREFIX/drive_c/Calbrune/"
 # The driver says where the sheet is on each page and waits while we take it.
 shots=0
 LC_ALL=$demo_lang CALBRUNE_SIMCD=$disc wine build/win64/calbrune_drive.exe 'C:\Calbrune\calbrune.exe' \
-  wav - --return --tour --shots "${wavs[@]}" | while read -r word page geometry; do
+  - --return --tour --shots "${wavs[@]}" | while read -r word page geometry; do
   echo "$word $page $geometry"
   if [ "$word" = shot ]; then
     shots=$((shots + 1))

@@ -108,7 +108,7 @@ run_job() {  # log, then the driver's options
   [ "$out" != "$src" ] && destination=$(winpath "$out")
   local sources=()
   for n in "${names[@]}"; do sources+=("$(winpath "$src/$n.wav")"); done
-  timeout -k 5 900 wine "$build/calbrune_drive.exe" "$(winpath "$build/calbrune.exe")" wav "$destination" \
+  timeout -k 5 900 wine "$build/calbrune_drive.exe" "$(winpath "$build/calbrune.exe")" "$destination" \
     --return --timed "$@" "${sources[@]}" >"$log" 2>&1 </dev/null
   echo $? >"$log.rc"
   sed -i 's/\r$//' "$log"

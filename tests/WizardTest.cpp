@@ -790,6 +790,7 @@ TEST_F(Wizard, TheRecordReachesLamesOwnDllAsMeant) {
         {32000, 8, 0, 3, 0, 0, 1, 0, 0xFB9844, 0xFFFFCF},   // still MPEG-1 at 32 kHz: 128 kbps
         {44100, 8, 0, 1, 0, 0, 1, 0, 0xC0, 0xC0},           // the voice preset, of varying bitrate: mono
         {44100, 8, 0, 3, 0, 0, 1, 200, 200, 0},             // ABR at 200 kbps
+        {0, 8, 0, 3, 0, 0, 1, 0, 0xFB9044, 0xFFFFCF},       // a CD track: 44.1 kHz stereo, as above
     };
     for (const Case& k : cases) {
         c.sourceFiles.clear();
@@ -803,9 +804,10 @@ TEST_F(Wizard, TheRecordReachesLamesOwnDllAsMeant) {
         c.setVbrEnabled(k.abr != 0);
         c.setVbrMethodIndex(4);
         c.setAbrBitrate(k.abr);
-        ASSERT_TRUE(w.runJob());
+        drive->disc = simDisc(1, {100});
+        ASSERT_TRUE(k.rate ? w.runJob() : runTracks({0}));
         EXPECT_EQ(w.boxes, Strings({"Encodage reussi!  "}));
-        std::string out = fileContents(mp3("a.mp3"));
+        std::string out = fileContents(mp3(k.rate ? "a.mp3" : "Piste1.mp3"));
         size_t at = out.find("\xFF\xFB");
         unsigned header = at == std::string::npos ? 0 : (BYTE)out[at + 1] << 16 | (BYTE)out[at + 2] << 8 | (BYTE)out[at + 3];
         size_t tag = out.find("LAME3.100");

@@ -21,13 +21,21 @@ private:
     char path_[MAX_PATH];
 };
 
+typedef std::vector<uint8_t> Bytes;
+
 std::string fileContents(const std::string& path);
 void writeFileContents(const std::string& path, const std::string& bytes);
 inline bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline Bytes readWholeFile(const std::string& path) {
+    std::string bytes = fileContents(path);
+    return Bytes(bytes.begin(), bytes.end());
+}
+inline std::string writeBytes(const TempFolder& folder, const char* name, const Bytes& bytes) {
+    writeFileContents(folder.file(name), std::string(bytes.begin(), bytes.end()));
+    return folder.file(name);
+}
 // Temporary outputs that a job left in `folder`.
 int pendingOutputFiles(const std::string& folder);
-
-typedef std::vector<uint8_t> Bytes;
 
 // `b` with the little-endian field of `width` bytes at `at` set to `value`.
 inline Bytes edited(Bytes b, size_t at, uint32_t value, int width = 4) {
@@ -44,26 +52,22 @@ inline void putChunk(Bytes& b, const char* tag, const Bytes& body, int64_t decla
     b.resize(b.size() + 4);
     b = edited(b, b.size() - 4, declared < 0 ? (uint32_t)body.size() : (uint32_t)declared);
     b.insert(b.end(), body.begin(), body.end());
-    if (body.size() & 1) {
-        b.push_back(0);
-    }
+    body.size() & 1 ? b.push_back(0) : (void)0;
 }
 
 // The 16 bytes of a format description with packed samples.
 inline Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
     uint32_t align = channels * (bits / 8);
-    Bytes b = edited(edited(Bytes(16), 0, tag | channels << 16), 4, rate);
-    return edited(edited(b, 8, rate * align), 12, align | bits << 16);
+    return edited(edited(edited(edited(Bytes(16), 0, tag | channels << 16), 4, rate), 8, rate * align), 12, align | bits << 16);
 }
 
+// A RIFF WAVE file of these chunks; of a format chunk and a data chunk.
 inline Bytes riffWave(const Bytes& chunks) {
     Bytes body = {'W', 'A', 'V', 'E'}, b;
     body.insert(body.end(), chunks.begin(), chunks.end());
     putChunk(b, "RIFF", body);
     return b;
 }
-
-// A format chunk and a data chunk.
 inline Bytes wavOf(const Bytes& format, const Bytes& data) {
     Bytes chunks;
     putChunk(chunks, "fmt ", format);
@@ -88,11 +92,3 @@ inline Bytes patternBytes(size_t size, uint32_t seed = 1) {
 }
 
 inline std::string testDataPath(const char* name) { return std::string(CALBRUNE_TEST_DATA) + "\\" + name; }
-inline Bytes readWholeFile(const std::string& path) {
-    std::string bytes = fileContents(path);
-    return Bytes(bytes.begin(), bytes.end());
-}
-inline std::string writeBytes(const TempFolder& folder, const char* name, const Bytes& bytes) {
-    writeFileContents(folder.file(name), std::string(bytes.begin(), bytes.end()));
-    return folder.file(name);
-}
