@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "cdrom/TocCheck.h"
 #include "core/Converter.h"
 #include "tests/support/Files.h"
 
@@ -78,25 +77,6 @@ TEST(WavHeader, BuiltAndDamagedFiles) {
         EXPECT_EQ(Values({status, status == WavUsable ? info.dataOffset : 0, info.dataSize}),
                   Values({k.status, k.dataOffset, k.dataSize})) << &k - cases;
     }
-}
-
-// A drive's answer to the table-of-contents request, for tracks starting at
-// these sectors and the lead-out, cut short by `cut` bytes; trusted only when
-// it holds the entries it announces, each an MSF address after the one before.
-TEST(TocCheck, OnlyWholeIncreasingAnswersAreTrusted) {
-    auto usable = [](std::vector<long> sectors, size_t cut) {
-        Bytes b(tocAnswerBytes);
-        b[2] = 1, b[3] = (BYTE)(sectors.size() - 1);
-        for (size_t k = 0; k < sectors.size(); k++) {
-            long frames = sectors[k] + 150, at = tocHeadBytes + k * tocEntryBytes;
-            b[at + 5] = (BYTE)(frames / 4500), b[at + 6] = (BYTE)(frames / 75 % 60), b[at + 7] = (BYTE)(frames % 75);
-        }
-        return tocAnswerUsable(b.data(), tocHeadBytes + sectors.size() * tocEntryBytes - cut);
-    };
-    EXPECT_EQ(Values({(uint64_t)usable({0, 300, 900}, 0), (uint64_t)usable({0, 300, 900}, 1),
-                      (uint64_t)usable({0, 900, 300}, 0), (uint64_t)usable({0, 300, 300}, 0),
-                      (uint64_t)usable({0, 300, 449850}, 0)}),
-              Values({1, 0, 0, 0, 0}));
 }
 
 TEST(BuildOutputPath, TheMp3GoesBesideTheSourceOrInTheDestinationFolder) {

@@ -422,10 +422,14 @@ TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndNothingEndsMeanwhile) {
 // With "close when done" ticked too: the program closes only after a job without failures.
 TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
     c.setCloseWhenDone(1);
-    // A CD job that found no disc says so.
-    drive->disc = SimDisc();
-    ASSERT_TRUE(runTracks({0}));
-    EXPECT_EQ(w.lastBox().find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\D: : "), 0u);
+    // A CD job that finds no disc, or a table of contents that cannot be trusted (addresses that do
+    // not increase or pass 99 minutes, an answer cut short), says so.
+    const SimDisc discs[] = {SimDisc(), {1, 2, {0, 900, 300}}, {1, 2, {0, 300, 300}}, {1, 2, {0, 300, 449850}}, simDisc(1, {30})};
+    for (const SimDisc& disc : discs) {
+        drive->disc = disc, drive->tocCut = &disc == discs + 4;
+        ASSERT_TRUE(runTracks({0}));
+        EXPECT_EQ(w.lastBox().find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\D: : "), 0u);
+    }
     c.setSourceKind(0);
     addWav("good.wav");
     writeFileContents(mp3("bad.wav"), "not a wave file");

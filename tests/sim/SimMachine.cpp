@@ -64,7 +64,7 @@ BOOL answerToc(SimDrive* drive, CDROM_TOC* toc, DWORD* returned) {
         UCHAR msf[3] = {(UCHAR)(frames / 4500), (UCHAR)(frames / 75 % 60), (UCHAR)(frames % 75)};
         memcpy(toc->TrackData[k].Address + 1, msf, 3);
     }
-    *returned = 4 + (DWORD)count * sizeof(TRACK_DATA);
+    *returned = 4 + (DWORD)count * sizeof(TRACK_DATA) - drive->tocCut;
     return TRUE;
 }
 
@@ -106,7 +106,7 @@ void simReset() { machine() = Machine(); }
 SimDrive* simAddDrive(char letter, const SimDisc& disc, UINT type) {
     int i = (letter | 0x20) - 'a';
     machine().present[i] = true;
-    machine().drives[i] = {type, disc, -1, -1, {}, nullptr};
+    machine().drives[i] = {type, disc, -1, -1, 0, {}, nullptr};
     return &machine().drives[i];
 }
 

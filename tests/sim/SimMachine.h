@@ -23,6 +23,7 @@ struct SimDrive {
     SimDisc disc;
     LONG failReadAt;   // a request that covers this sector fails; -1 none
     LONG shortReadAt;  // a request that covers it answers the sectors before it and half a sector
+    DWORD tocCut;      // bytes the table of contents' answer says it lacks
     std::vector<DWORD> reads;            // the sector count of each raw read
     std::function<void(int)> afterRead;  // after each raw read, with its number from 1
 };
