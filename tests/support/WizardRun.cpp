@@ -24,11 +24,7 @@ static WNDPROC controlProcsBelow[4];
 
 // Above the sheet's own procedure: counts the test's flushing messages.
 static LRESULT CALLBACK syncProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == syncMessage) {
-        syncsHandled++;
-        return 0;
-    }
-    return CallWindowProcA(sheetProcBelow, window, message, wParam, lParam);
+    return message == syncMessage ? syncsHandled++ : CallWindowProcA(sheetProcBelow, window, message, wParam, lParam);
 }
 
 // Above the finish page's bars and captions.
@@ -42,10 +38,7 @@ static LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LP
     return CallWindowProcA(controlProcsBelow[which], window, message, wParam, lParam);
 }
 
-static DWORD WINAPI wizardThread(LPVOID c) {
-    runWizard(GetModuleHandleA(nullptr), (Converter*)c);
-    return 0;
-}
+static DWORD WINAPI wizardThread(LPVOID c) { return runWizard(GetModuleHandleA(nullptr), (Converter*)c), 0; }
 
 WizardRun::WizardRun(Converter& converter) : c(converter) {
     thread = CreateThread(nullptr, 0, wizardThread, &c, 0, nullptr);
@@ -78,8 +71,7 @@ void WizardRun::settle() {
 std::string WizardRun::answerBox(int button, DWORD ms) {
     HWND box = poll([&] { return findDialog(GetCurrentProcessId(), sheet, messageText); }, ms);
     std::string said = box ? answer(box, button) : "";
-    settle();
-    return said;
+    return settle(), said;
 }
 
 bool WizardRun::runJob(DWORD ms) {
@@ -107,20 +99,4 @@ bool WizardRun::runJob(DWORD ms) {
     }, ms);
     settle();
     return ended;
-}
-
-std::vector<std::string> WizardRun::texts(Control control) const {
-    std::vector<std::string> found;
-    for (const ControlEvent& e : events) {
-        e.control == control && e.message == WM_SETTEXT ? found.push_back(e.text) : (void)0;
-    }
-    return found;
-}
-
-std::vector<WPARAM> WizardRun::positions(Control control) const {
-    std::vector<WPARAM> found;
-    for (const ControlEvent& e : events) {
-        e.control == control && e.message == PBM_SETPOS ? found.push_back(e.wParam) : (void)0;
-    }
-    return found;
 }

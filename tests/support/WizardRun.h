@@ -142,8 +142,16 @@ public:
     // job did not end in time.
     bool runJob(DWORD ms = 30000);
     // A caption's texts, or the positions a bar was sent, in order.
-    std::vector<std::string> texts(Control control) const;
-    std::vector<WPARAM> positions(Control control) const;
+    template <typename T>
+    std::vector<T> sent(Control control, UINT message, T ControlEvent::*field) const {
+        std::vector<T> found;
+        for (const ControlEvent& e : events) {
+            e.control == control && e.message == message ? found.push_back(e.*field) : (void)0;
+        }
+        return found;
+    }
+    std::vector<std::string> texts(Control control) const { return sent(control, WM_SETTEXT, &ControlEvent::text); }
+    std::vector<WPARAM> positions(Control control) const { return sent(control, PBM_SETPOS, &ControlEvent::wParam); }
     std::vector<std::string> boxes;
     std::string lastBox() const { return boxes.empty() ? "" : boxes.back(); }
     std::vector<ControlEvent> events;
