@@ -58,14 +58,11 @@ include(GoogleTest)
 string(REPLACE "/" "\\\\" TEST_DATA_WINDOWS "Z:${CMAKE_SOURCE_DIR}/tests/data")
 string(REPLACE "/" "\\\\" BUILD_DIR_WINDOWS "Z:${CMAKE_BINARY_DIR}")
 
-add_library(calbrune_testsupport STATIC ${TEST_SUPPORT_SOURCES})
-target_link_libraries(calbrune_testsupport PUBLIC calbrune_core)
-target_compile_definitions(calbrune_testsupport PUBLIC CALBRUNE_TEST_DATA="${TEST_DATA_WINDOWS}"
-  CALBRUNE_BUILD_DIR="${BUILD_DIR_WINDOWS}")
-
 # The tests run the real wizard too, with the templates compiled in.
 add_executable(calbrune_tests ${TEST_SOURCES} ${RES_SOURCES})
-target_link_libraries(calbrune_tests PRIVATE calbrune_testsupport calbrune_wizard gtest_main gmock)
+target_link_libraries(calbrune_tests PRIVATE calbrune_wizard gtest_main gmock)
+target_compile_definitions(calbrune_tests PRIVATE CALBRUNE_TEST_DATA="${TEST_DATA_WINDOWS}"
+  CALBRUNE_BUILD_DIR="${BUILD_DIR_WINDOWS}")
 # A folder of its own, so that no lame_enc.dll lies beside the test program
 # unless a test puts one there.
 set_target_properties(calbrune_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)

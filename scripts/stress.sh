@@ -132,7 +132,7 @@ check_run() {  # log mode
   if grep -qa '^message: Encodage reussi!' "$log"; then
     converted=${#names[@]}
   else
-    converted=$(grep -a 'Fichiers encodés : ' "$log" | sed 's/.*: //')
+    converted=$(grep -a 'Fichiers encod.s : ' "$log" | sed 's/.*: //')
   fi
   declare -A failed=()
   for n in $(failed_names "$log"); do failed[$n]=1; done
@@ -314,7 +314,7 @@ scenario_full_disk() {
   run_job "$work/full.log"
   check_run "$work/full.log" all
   local converted
-  converted=$(grep -a 'Fichiers encodés : ' "$work/full.log" | sed 's/.*: //')
+  converted=$(grep -a 'Fichiers encod.s : ' "$work/full.log" | sed 's/.*: //')
   if [ "${converted:-0}" -lt 1 ] || [ "$converted" -ge 8 ]; then
     problems+=("expected some files converted and some failed, got ${converted:-no} converted")
   fi

@@ -9,6 +9,7 @@
 #include <math.h>
 
 #include <atomic>
+#include <functional>
 #include <set>
 
 #include "app/Wizard.h"
@@ -18,12 +19,146 @@
 #include "tests/sim/SimMachine.h"
 #include "tests/support/FakeEncoder.h"
 #include "tests/support/Files.h"
-#include "tests/support/WizardRun.h"
+#include "tests/support/Driving.h"
 
 using namespace wizard;
 using fakeEncoder::count;
 
 namespace {
+
+// A crash on any thread ends the test program at once, failed, not waiting for a debugger.
+LONG WINAPI endTheRun(EXCEPTION_POINTERS*) { ExitProcess(3); }
+LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = SetUnhandledExceptionFilter(endTheRun);
+
+// What the finish page's bars and captions were sent during a job: PBM_SETPOS, PBM_SETRANGE32 or WM_SETTEXT.
+enum Control { FileBar, TotalBar, FileLabel, TotalLabel };
+struct ControlEvent { Control control; UINT message; WPARAM wParam; LPARAM lParam; std::string text; };
+class WizardRun;
+const UINT syncMessage = WM_APP + 0x3A7;
+std::atomic<LONG> syncsHandled;
+WNDPROC sheetProcBelow, controlProcsBelow[4];
+WizardRun* recording;
+const int finishControls[] = {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_FILE_CAPTION, IDC_TOTAL_CAPTION};
+HWND controlsSeen[4];
+LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Above the sheet's own procedure: counts the test's flushing messages.
+LRESULT CALLBACK syncProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return message == syncMessage ? syncsHandled++ : CallWindowProcA(sheetProcBelow, window, message, wParam, lParam);
+}
+
+DWORD WINAPI wizardThread(LPVOID c) { return runWizard(GetModuleHandleA(nullptr), (Converter*)c), 0; }
+
+// The real wizard on a thread of the test program, driven as a user does.
+class WizardRun {
+public:
+    explicit WizardRun(Converter& converter) : c(converter) {
+        thread = CreateThread(nullptr, 0, wizardThread, &c, 0, nullptr);
+        sheet = poll([] { return findDialog(GetCurrentProcessId(), nullptr, nextButton); }, 10000);
+        sheetProcBelow = (WNDPROC)SetWindowLongPtrA(sheet, GWLP_WNDPROC, (LONG_PTR)syncProc);
+        settle();
+    }
+    // Quits through Cancel and Yes when the wizard is still open.
+    ~WizardRun() {
+        if (IsWindow(sheet)) {
+            PostMessageA(sheet, WM_COMMAND, IDCANCEL, 0), answerBox(IDYES);
+        }
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        recording = nullptr;
+    }
+    bool ended(DWORD ms = 10000) { return WaitForSingleObject(thread, ms) == WAIT_OBJECT_0; }
+    int page() { return 100 + pageIndex(sheet); }
+    HWND control(int id) { return GetDlgItem(currentPage(sheet), id); }
+    HWND button(int id) { return GetDlgItem(sheet, id); }
+    std::string text(int id) { return textOf(id >= backButton ? button(id) : control(id)); }
+    bool enabled(int id) { return IsWindowEnabled(id >= backButton ? button(id) : control(id)); }
+    bool shown(int id) { return IsWindowVisible(button(id)); }
+    // Every message posted so far, and what handling them posted (a page change posts the
+    // buttons), handled.
+    void settle() {
+        for (int round = 0; round < 3 && IsWindow(sheet); round++) {
+            LONG target = syncsHandled + 1;
+            PostMessageA(sheet, syncMessage, 0, 0);
+            for (int waited = 0; syncsHandled < target && IsWindow(sheet) && waited < 5000; waited++) {
+                Sleep(1);
+            }
+        }
+    }
+    void post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) { PostMessageA(window, message, wParam, lParam), settle(); }
+    // PSBTN_BACK, PSBTN_NEXT, PSBTN_FINISH, or a control of the page to click.
+    void press(int what) { what < 1000 ? post(sheet, PSM_PRESSBUTTON, what) : post(control(what), BM_CLICK); }
+    // A control's notification to its page, as a user's action sends it.
+    void notify(int id, int code) { post(currentPage(sheet), WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)control(id)); }
+    void show(int pageId) { ask(sheet, PSM_SETCURSELID, 0, pageId), settle(); }
+    // The text of the next message box, after pressing `button`; "" when none came.
+    std::string answerBox(int button, DWORD ms = 10000) {
+        HWND box = poll([&] { return findDialog(GetCurrentProcessId(), sheet, messageText); }, ms);
+        std::string said = box ? answer(box, button) : "";
+        return settle(), said;
+    }
+    bool noBox() { return settle(), !findDialog(GetCurrentProcessId(), sheet, messageText); }
+    // The dialog over the page: file chooser, folder browser.
+    HWND dialog() { return poll([&] { return findDialog(GetCurrentProcessId(), sheet); }, 10000); }
+
+    // Finish on the finish page, then every box answered (questions with No) until the job's end
+    // has been shown. `boxes` holds what they said, `events` what the bars and captions were sent
+    // meanwhile, and `onEvent` sees each event on the interface thread as it comes. False when the
+    // job did not end in time.
+    bool runJob(DWORD ms = 30000) {
+        show(IDD_FINISH);
+        for (int i = 0; i < 4; i++) {
+            HWND control = GetDlgItem(currentPage(sheet), finishControls[i]);
+            controlsSeen[i] != control ? controlProcsBelow[i] = (WNDPROC)SetWindowLongPtrA(controlsSeen[i] = control, GWLP_WNDPROC, (LONG_PTR)controlProc) : 0;
+        }
+        events.clear(), boxes.clear();
+        recording = this;
+        press(PSBTN_FINISH);
+        auto answered = [&] {
+            HWND box = findDialog(GetCurrentProcessId(), sheet, messageText);
+            box ? boxes.push_back(answer(box, GetDlgItem(box, IDYES) ? IDNO : IDOK)) : (void)0;
+            return box != nullptr;
+        };
+        // The job has ended once the page has closed the worker's handle, said how it ended (a box
+        // may take a while to show) and put Finish back, or closed the wizard.
+        bool ended = poll([&] {
+            return !answered() && !c.workerExists() && (!IsWindow(sheet) || textOf(button(finishButton)) == "Terminer");
+        }, ms);
+        return settle(), ended;
+    }
+    // A caption's texts, or the positions a bar was sent, in order.
+    template <typename T>
+    std::vector<T> sent(Control control, UINT message, T ControlEvent::*field) const {
+        std::vector<T> found;
+        for (const ControlEvent& e : events) {
+            e.control == control && e.message == message ? found.push_back(e.*field) : (void)0;
+        }
+        return found;
+    }
+    std::vector<std::string> texts(Control control) const { return sent(control, WM_SETTEXT, &ControlEvent::text); }
+    std::vector<WPARAM> positions(Control control) const { return sent(control, PBM_SETPOS, &ControlEvent::wParam); }
+    std::string lastBox() const { return boxes.empty() ? "" : boxes.back(); }
+
+    std::vector<std::string> boxes;
+    std::vector<ControlEvent> events;
+    std::function<void(const ControlEvent&)> onEvent;
+    HWND sheet;
+
+private:
+    Converter& c;
+    HANDLE thread;
+};
+
+// Above the finish page's bars and captions.
+LRESULT CALLBACK controlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    int which = (int)(std::find(controlsSeen, controlsSeen + 4, window) - controlsSeen);
+    if (recording && (message == PBM_SETPOS || message == PBM_SETRANGE32 || message == WM_SETTEXT)) {
+        ControlEvent e = {(Control)which, message, wParam, lParam, message == WM_SETTEXT ? (const char*)lParam : ""};
+        recording->events.push_back(e);
+        recording->onEvent ? recording->onEvent(e) : (void)0;
+    }
+    return CallWindowProcA(controlProcsBelow[which], window, message, wParam, lParam);
+}
 
 const DWORD chunkBytes = 4608;  // one chunk of 16-bit stereo at 44.1 kHz
 typedef std::vector<std::string> Strings;

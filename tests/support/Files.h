@@ -2,18 +2,32 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <stdint.h>
 #include <string.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 // A folder of its own under the temporary folder, removed with all it holds on destruction.
 class TempFolder {
 public:
-    TempFolder();
-    ~TempFolder();
+    TempFolder() {
+        static LONG counter;
+        char base[MAX_PATH];
+        GetTempPathA(MAX_PATH, base);
+        wsprintfA(path_, "%scalbrune-test-%lu-%ld", base, GetCurrentProcessId(), InterlockedIncrement(&counter));
+        CreateDirectoryA(path_, nullptr);
+    }
+    ~TempFolder() {
+        char from[MAX_PATH + 1] = {};  // a list of names, ended by an empty one
+        lstrcpynA(from, path_, MAX_PATH);
+        SHFILEOPSTRUCTA remove = {nullptr, FO_DELETE, from, nullptr, FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT, FALSE, nullptr, nullptr};
+        SHFileOperationA(&remove);
+    }
     const char* path() const { return path_; }
     std::string file(const char* name) const { return std::string(path_) + "\\" + name; }
 
@@ -23,8 +37,11 @@ private:
 
 typedef std::vector<uint8_t> Bytes;
 
-std::string fileContents(const std::string& path);
-void writeFileContents(const std::string& path, const std::string& bytes);
+inline std::string fileContents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+inline void writeFileContents(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 inline bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 inline Bytes readWholeFile(const std::string& path) {
     std::string bytes = fileContents(path);
@@ -35,7 +52,15 @@ inline std::string writeBytes(const TempFolder& folder, const char* name, const 
     return folder.file(name);
 }
 // Temporary outputs that a job left in `folder`.
-int pendingOutputFiles(const std::string& folder);
+inline int pendingOutputFiles(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "\\*.~c?").c_str(), &found);
+    int count = search != INVALID_HANDLE_VALUE;
+    while (count && FindNextFileA(search, &found)) {
+        count++;
+    }
+    return count ? FindClose(search), count : 0;
+}
 
 // `b` with the little-endian field of `width` bytes at `at` set to `value`.
 inline Bytes edited(Bytes b, size_t at, uint32_t value, int width = 4) {

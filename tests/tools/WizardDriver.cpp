@@ -1,5 +1,5 @@
 // Starts the program and converts WAV files through its wizard from outside,
-// as a user would, printing what it sees (UTF-8):
+// as a user would, printing what it sees (in Windows-1252):
 //   calbrune_drive PROGRAM DESTINATION|- [OPTION...] WAV...
 // The WAV files are of one folder; the DESTINATION is chosen in the folder
 // browser ("-": beside the WAV files). OPTIONs:
@@ -15,7 +15,7 @@
 // Exits 0 when the program ended with exit code 0, else 1 after a line
 // "calbrune_drive: ..." saying what did not happen: every wait is bounded on
 // the clock. Controls are found by ID, whatever Wine's language.
-#include "tests/support/WizardRun.h"
+#include "tests/support/Driving.h"
 
 #include <psapi.h>
 #include <stdio.h>
@@ -33,15 +33,7 @@ int shot[7];
 bool shots, timed;
 ULONGLONG started = GetTickCount64();
 
-void say(const std::string& ansi) {
-    std::wstring wide(ansi.size() + 1, L'\0');
-    std::string line(ansi.size() * 3 + 1, '\0');
-    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, &wide[0], (int)wide.size());
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), -1, &line[0], (int)line.size(), nullptr, nullptr);
-    printf("%s\n", line.c_str());
-    fflush(stdout);
-}
-
+void say(const std::string& line) { printf("%s\n", line.c_str()), fflush(stdout); }
 void mark(const char* what) { timed ? printf("elapsed %s %.3f\n", what, (GetTickCount64() - started) / 1000.0) : 0; }
 
 [[noreturn]] void fail(const std::string& what) {
@@ -68,8 +60,8 @@ void click(HWND button) {
     PostMessageA(button, BM_CLICK, 0, 0);
 }
 
-// With --shots, once for each page: where the sheet and `box` are, for the
-// demo to photograph while we wait.
+// With --shots, once a page: where the sheet and `box` are, for the demo to
+// photograph while we wait.
 void shoot(Page page, HWND box = nullptr) {
     if (shots && !shot[page]++) {
         Sleep(300);  // let the page paint
@@ -77,18 +69,16 @@ void shoot(Page page, HWND box = nullptr) {
         GetWindowRect(sheet, &area);
         box && GetWindowRect(box, &more) ? UnionRect(&area, &area, &more) : 0;
         printf("shot %s %ldx%ld+%ld+%ld\n", names[page], area.right - area.left, area.bottom - area.top, area.left, area.top);
-        fflush(stdout);
-        Sleep(700);
+        fflush(stdout), Sleep(700);
     }
 }
 
 HWND onPage(Page page) {
     HWND shown = waitFor(std::string("page ") + names[page], [&] { return pageIndex(sheet) == page ? currentPage(sheet) : nullptr; });
-    say(std::string("page ") + names[page]);
-    return shown;
+    return say(std::string("page ") + names[page]), shown;
 }
 
-// Shoots the page after what was first done there, then presses `button`.
+// Shoots the page after what was done there, then presses `button`.
 void leave(Page page, int button) { shoot(page), click(GetDlgItem(sheet, button)); }
 
 // Answers OK, or Oui to a question.
@@ -118,9 +108,9 @@ void addFiles(HWND page, const std::vector<std::string>& paths) {
 }
 
 void chooseDestination(HWND page, const std::string& folder) {
-    HWND shown = GetDlgItem(page, 1030), beside = GetDlgItem(page, 1032);
+    HWND shown = GetDlgItem(page, 1030);
     if (folder != "-") {
-        ask(beside, BM_GETCHECK) ? click(beside) : (void)0;
+        ask(GetDlgItem(page, 1032), BM_GETCHECK) ? click(GetDlgItem(page, 1032)) : (void)0;
         click(GetDlgItem(page, 1031));
         HWND browser = waitFor("the folder browser", [] { return dialogOf(sheet); });
         browseTo(child.hProcess, browser, folder);
@@ -163,8 +153,7 @@ int main(int argc, char** argv) {
         }
     }
     if (wavs.empty()) {
-        fputs("usage: see the top of tests/tools/WizardDriver.cpp\n", stderr);
-        return 2;
+        return fputs("usage: see the top of tests/tools/WizardDriver.cpp\n", stderr), 2;
     }
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -174,12 +163,10 @@ int main(int argc, char** argv) {
     sheet = waitFor("the wizard", [] { return dialogOf(nullptr, nextButton); }, 60000);
     mark("wizard");
     HWND page = onPage(Welcome);
-    shoot(Welcome);
     if (tour) {
         click(GetDlgItem(page, 1003));
         leave(Welcome, nextButton);
-        onPage(Tracks);
-        Sleep(500);  // the disc's tracks
+        onPage(Tracks), Sleep(500);  // the disc's tracks listed
         leave(Tracks, backButton);
         page = onPage(Welcome);
     }
@@ -192,10 +179,9 @@ int main(int argc, char** argv) {
     page = onPage(Options);
     if (vbr >= 0) {
         click(GetDlgItem(page, 1050));
-        HWND methods = GetDlgItem(page, 1051);
-        waitFor("the VBR methods", [&] { return IsWindowEnabled(methods); });
-        ask(methods, CB_SETCURSEL, vbr);
-        PostMessageA(page, WM_COMMAND, MAKEWPARAM(1051, CBN_SELCHANGE), (LPARAM)methods);
+        waitFor("the VBR methods", [&] { return IsWindowEnabled(GetDlgItem(page, 1051)); });
+        ask(GetDlgItem(page, 1051), CB_SETCURSEL, vbr);
+        PostMessageA(page, WM_COMMAND, MAKEWPARAM(1051, CBN_SELCHANGE), (LPARAM)GetDlgItem(page, 1051));
     }
     leave(Options, nextButton);
     page = onPage(Finish);
@@ -216,10 +202,8 @@ int main(int argc, char** argv) {
         click(GetDlgItem(sheet, IDCANCEL));
     }
     waitFor("the program to end", [&] {
-        if (HWND box = dialogOf(sheet, messageText)) {
-            answerBox(box);
-        }
-        return programEnded();
+        HWND box = dialogOf(sheet, messageText);
+        return box ? answerBox(box), false : programEnded();
     }, timed ? 3600 * 1000 : 120000);
     mark("ended");
     DWORD code = 0;

@@ -1,7 +1,5 @@
-// Driving the wizard as a user does. The helpers of `wizard` work on its
-// windows from the test program and from another process alike
-// (calbrune_drive uses them alone); WizardRun runs the real wizard on a
-// thread of the test program.
+// Driving the wizard as a user does, on its windows, from the test program
+// and from another process (calbrune_drive) alike.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +7,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -99,67 +96,3 @@ inline std::vector<int> tracksIn(HWND list, const std::vector<int>& select = {})
 }
 
 }  // namespace wizard
-
-class Converter;
-
-// What the finish page's bars and captions were sent during a job: PBM_SETPOS,
-// PBM_SETRANGE32 or WM_SETTEXT.
-enum Control { FileBar, TotalBar, FileLabel, TotalLabel };
-struct ControlEvent { Control control; UINT message; WPARAM wParam; LPARAM lParam; std::string text; };
-
-class WizardRun {
-public:
-    explicit WizardRun(Converter& c);
-    // Quits through Cancel and Yes when the wizard is still open.
-    ~WizardRun();
-    bool ended(DWORD ms = 10000) { return WaitForSingleObject(thread, ms) == WAIT_OBJECT_0; }
-    int page() { return 100 + wizard::pageIndex(sheet); }
-    HWND control(int id) { return GetDlgItem(wizard::currentPage(sheet), id); }
-    HWND button(int id) { return GetDlgItem(sheet, id); }
-    std::string text(int id) { return wizard::textOf(id >= wizard::backButton ? button(id) : control(id)); }
-    bool enabled(int id) { return IsWindowEnabled(id >= wizard::backButton ? button(id) : control(id)); }
-    bool shown(int id) { return IsWindowVisible(button(id)); }
-    // Every message posted so far, and what handling them posted, handled.
-    void settle();
-    void post(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
-        PostMessageA(window, message, wParam, lParam), settle();
-    }
-    // PSBTN_BACK, PSBTN_NEXT, PSBTN_FINISH, or a control of the page to click.
-    void press(int what) { what < 1000 ? post(sheet, PSM_PRESSBUTTON, what) : post(control(what), BM_CLICK); }
-    // A control's notification to its page, as a user's action sends it.
-    void notify(int id, int code) { post(wizard::currentPage(sheet), WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)control(id)); }
-    void show(int pageId) { wizard::ask(sheet, PSM_SETCURSELID, 0, pageId), settle(); }
-    // The text of the next message box, after pressing `button`; "" when none came.
-    std::string answerBox(int button, DWORD ms = 10000);
-    bool noBox() { return settle(), !wizard::findDialog(GetCurrentProcessId(), sheet, wizard::messageText); }
-    // The dialog over the page: file chooser, folder browser.
-    HWND dialog() { return wizard::poll([&] { return wizard::findDialog(GetCurrentProcessId(), sheet); }, 10000); }
-
-    // Finish on the finish page, then every box answered (questions with
-    // No) until the job's end has been shown. `boxes` holds what they said,
-    // `events` what the bars and captions were sent meanwhile, and `onEvent`
-    // sees each event on the interface thread as it comes. False when the
-    // job did not end in time.
-    bool runJob(DWORD ms = 30000);
-    // A caption's texts, or the positions a bar was sent, in order.
-    template <typename T>
-    std::vector<T> sent(Control control, UINT message, T ControlEvent::*field) const {
-        std::vector<T> found;
-        for (const ControlEvent& e : events) {
-            e.control == control && e.message == message ? found.push_back(e.*field) : (void)0;
-        }
-        return found;
-    }
-    std::vector<std::string> texts(Control control) const { return sent(control, WM_SETTEXT, &ControlEvent::text); }
-    std::vector<WPARAM> positions(Control control) const { return sent(control, PBM_SETPOS, &ControlEvent::wParam); }
-    std::vector<std::string> boxes;
-    std::string lastBox() const { return boxes.empty() ? "" : boxes.back(); }
-    std::vector<ControlEvent> events;
-    std::function<void(const ControlEvent&)> onEvent;
-
-    HWND sheet;
-
-private:
-    Converter& c;
-    HANDLE thread;
-};
