@@ -173,13 +173,13 @@ protected:
         c.setCloseWhenDone(0);
         c.setDestinationFolder(folder.path());
         c.setCdDevicePath("\\\\.\\D:");
-        simReset();
+        sim() = SimMachine();
         drive = simAddDrive('D');
     }
     // No temporary file, drive, track buffer or encoder stream is left.
     void TearDown() override {
         writeOutput = WriteFile, readInput = ReadFile, flushOutput = FlushFileBuffers;
-        EXPECT_EQ(Ints({pendingOutputFiles(folder.path()), simOpenVolumes(), simTrackBuffers(), fakeEncoder::streamsAlive()}),
+        EXPECT_EQ(Ints({pendingOutputFiles(folder.path()), sim().openVolumes, sim().trackBuffers, fakeEncoder::streamsAlive()}),
                   Ints(4, 0));
     }
     // A 16-bit stereo file of `dataBytes`, and the same appended to the list.
@@ -247,7 +247,7 @@ std::string shownIn(HWND control) {
 // CD-ROM drives, the first one with a readable disc chosen, and that disc's tracks with their
 // lengths in whole seconds.
 TEST_F(Wizard, PagesFollowTheSourceAndShowTheProgramsOwnTexts) {
-    simReset();
+    sim() = SimMachine();
     simAddDrive('C', SimDisc(), DRIVE_FIXED), simAddDrive('E'), simAddDrive('G', simDisc(1, {15301, 300}));
     c.setDestinationFolder("C:\\Musique");
     addWav("a.wav");
@@ -874,7 +874,7 @@ TEST_F(Wizard, TracksReachTheEncoderOrSayWhyNot) {
     drive->disc = simDisc(1, {80, 90, 40, 200, 60});
     drive->shortReadAt = 0;
     drive->failReadAt = 80 + 60;
-    simSetMemoryLimit(100 * 2352);
+    sim().memoryLimit = 100 * 2352;
     fakeEncoder::failAt("encode:2");
     writeFileContents(mp3("Piste2.mp3"), "old");
     DeleteFileA(mp3("Piste1.mp3").c_str()), DeleteFileA(mp3("Piste3.mp3").c_str());
@@ -885,7 +885,7 @@ TEST_F(Wizard, TracksReachTheEncoderOrSayWhyNot) {
     EXPECT_EQ(fileContents(mp3("Piste2.mp3")), "old");
     EXPECT_FALSE(fileExists(mp3("Piste1.mp3")) || fileExists(mp3("Piste3.mp3")));
     drive->reads.clear();
-    simSetMemoryLimit(0);
+    sim().memoryLimit = 0;
     drive->afterRead = [&](int done) { done == 2 ? c.setJobRunning(0) : (void)0; };
     ASSERT_TRUE(runTracks({3}));
     EXPECT_EQ(w.boxes, Strings({"Encodage interrompu!  "}));

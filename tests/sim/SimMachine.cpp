@@ -3,23 +3,16 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "cdrom/CdDevice.h"
 #include "cdrom/CdRom.h"
 
-namespace {
-
-struct Machine {
-    SimDrive drives[26];
-    bool present[26] = {};
-    SIZE_T memoryLimit = 0;
-    int openVolumes = 0, trackBuffers = 0;
-};
-
 // Set up from CALBRUNE_SIMCD on first use.
-Machine& machine() {
-    static Machine* m = nullptr;
-    if (!m) {
-        m = new Machine();
+SimMachine& sim() {
+    static SimMachine* machine = nullptr;
+    if (!machine) {
+        machine = new SimMachine();
         const char* text = getenv("CALBRUNE_SIMCD");
         std::vector<DWORD> lengths;
         for (const char* at = text ? strchr(text, '=') : nullptr; at && *at; at = strchr(at, ',')) {
@@ -27,12 +20,14 @@ Machine& machine() {
         }
         lengths.empty() ? (void)0 : (void)simAddDrive(text[0], simDisc(1, lengths));
     }
-    return *m;
+    return *machine;
 }
+
+namespace {
 
 SimDrive* driveOf(char letter) {
     int i = (letter | 0x20) - 'a';
-    return i >= 0 && i < 26 && machine().present[i] ? &machine().drives[i] : nullptr;
+    return i >= 0 && i < 26 ? sim().drives[i].get() : nullptr;
 }
 
 // Volume handles carry their drive letter.
@@ -52,20 +47,17 @@ void discAudio(DWORD sector, DWORD count, BYTE* out) {
 // Only the track numbers and the MSF addresses are read.
 BOOL answerToc(SimDrive* drive, CDROM_TOC* toc, DWORD* returned) {
     const SimDisc& disc = drive->disc;
-    if (disc.starts.empty()) {
-        return FALSE;
-    }
+    size_t count = std::min<size_t>(disc.starts.size(), 100);
     memset(toc, 0, sizeof(*toc));
     toc->FirstTrack = (UCHAR)disc.firstTrack;
     toc->LastTrack = (UCHAR)disc.lastTrack;
-    size_t count = disc.starts.size() < 100 ? disc.starts.size() : 100;
     for (size_t k = 0; k < count; k++) {
         DWORD frames = disc.starts[k] + 150;
         UCHAR msf[3] = {(UCHAR)(frames / 4500), (UCHAR)(frames / 75 % 60), (UCHAR)(frames % 75)};
         memcpy(toc->TrackData[k].Address + 1, msf, 3);
     }
     *returned = 4 + (DWORD)count * sizeof(TRACK_DATA) - drive->tocCut;
-    return TRUE;
+    return count != 0;
 }
 
 BOOL answerRawRead(SimDrive* drive, const RAW_READ_INFO& r, BYTE* output, DWORD outputSize, DWORD* returned) {
@@ -101,31 +93,24 @@ std::vector<BYTE> simTrackAudio(const SimDisc& disc, int k) {
     return audio;
 }
 
-void simReset() { machine() = Machine(); }
-
 SimDrive* simAddDrive(char letter, const SimDisc& disc, UINT type) {
-    int i = (letter | 0x20) - 'a';
-    machine().present[i] = true;
-    machine().drives[i] = {type, disc, -1, -1, 0, {}, nullptr};
-    return &machine().drives[i];
+    SimDrive* drive = new SimDrive();
+    drive->type = type, drive->disc = disc;
+    sim().drives[(letter | 0x20) - 'a'].reset(drive);
+    return drive;
 }
 
-void simSetMemoryLimit(SIZE_T bytes) { machine().memoryLimit = bytes; }
-int simOpenVolumes() { return machine().openVolumes; }
-int simTrackBuffers() { return machine().trackBuffers; }
-
 HANDLE cdOpenVolume(const char* devicePath) {
-    bool named = devicePath && strlen(devicePath) == 6 && strncmp(devicePath, "\\\\.\\", 4) == 0 &&
-                 devicePath[5] == ':';
+    bool named = devicePath && strlen(devicePath) == 6 && strncmp(devicePath, "\\\\.\\", 4) == 0 && devicePath[5] == ':';
     SimDrive* drive = named ? driveOf(devicePath[4]) : nullptr;
     if (!drive || drive->type != DRIVE_CDROM) {
         return INVALID_HANDLE_VALUE;
     }
-    machine().openVolumes++;
+    sim().openVolumes++;
     return (HANDLE)(handleBase + (devicePath[4] & ~0x20));
 }
 
-void cdCloseVolume(HANDLE volume) { machine().openVolumes -= driveOf(volume) != nullptr; }
+void cdCloseVolume(HANDLE volume) { sim().openVolumes -= driveOf(volume) != nullptr; }
 
 BOOL cdDeviceIoControl(HANDLE volume, DWORD code, void* input, DWORD inputSize, void* output, DWORD outputSize,
                        DWORD* returned) {
@@ -147,7 +132,7 @@ BOOL cdDeviceIoControl(HANDLE volume, DWORD code, void* input, DWORD inputSize, 
 DWORD cdLogicalDrives() {
     DWORD mask = 0;
     for (int i = 0; i < 26; i++) {
-        mask |= (DWORD)machine().present[i] << i;
+        mask |= (DWORD)(sim().drives[i] != nullptr) << i;
     }
     return mask;
 }
@@ -161,21 +146,19 @@ UINT cdDriveType(const char* rootPath) {
 // its end faults at once.
 BYTE* cdAllocTrackBuffer(SIZE_T size) {
     const SIZE_T page = 4096, rounded = (size + page - 1) / page * page;
-    if (size == 0 || (machine().memoryLimit && size > machine().memoryLimit)) {
-        return nullptr;
-    }
-    BYTE* base = (BYTE*)VirtualAlloc(nullptr, rounded + page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     DWORD old;
+    BYTE* base = size && (!sim().memoryLimit || size <= sim().memoryLimit)
+                     ? (BYTE*)VirtualAlloc(nullptr, rounded + page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE) : nullptr;
     if (!base || !VirtualProtect(base + rounded, page, PAGE_NOACCESS, &old)) {
         return nullptr;
     }
-    machine().trackBuffers++;
+    sim().trackBuffers++;
     return base + rounded - size;
 }
 
 void cdFreeTrackBuffer(BYTE* buffer) {
     MEMORY_BASIC_INFORMATION info;
     if (buffer && VirtualQuery(buffer, &info, sizeof(info)) && VirtualFree(info.AllocationBase, 0, MEM_RELEASE)) {
-        machine().trackBuffers--;
+        sim().trackBuffers--;
     }
 }

@@ -1,11 +1,14 @@
 // A simulated machine behind the CD device layer: drive letters, discs
 // described by where their tracks start, and faults. Each sector holds a
-// pattern of its number.
+// pattern of its number. The machine starts with the drive that
+// CALBRUNE_SIMCD describes, such as "G=300,200": drive G with a disc of two
+// tracks of these lengths in sectors.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 struct SimDisc {
@@ -19,22 +22,22 @@ SimDisc simDisc(int firstTrack, const std::vector<DWORD>& trackSectors);
 std::vector<BYTE> simTrackAudio(const SimDisc& disc, int k);
 
 struct SimDrive {
-    UINT type;
+    UINT type = DRIVE_CDROM;
     SimDisc disc;
-    LONG failReadAt;   // a request that covers this sector fails; -1 none
-    LONG shortReadAt;  // a request that covers it answers the sectors before it and half a sector
-    DWORD tocCut;      // bytes the table of contents' answer says it lacks
+    LONG failReadAt = -1;   // a request that covers this sector fails
+    LONG shortReadAt = -1;  // a request that covers it answers the sectors before it and half a sector
+    DWORD tocCut = 0;       // bytes the table of contents' answer says it lacks
     std::vector<DWORD> reads;            // the sector count of each raw read
     std::function<void(int)> afterRead;  // after each raw read, with its number from 1
 };
 
-// No drives, no faults, no memory limit.
-void simReset();
+struct SimMachine {
+    std::unique_ptr<SimDrive> drives[26];
+    SIZE_T memoryLimit = 0;  // track buffers larger than this cannot be allocated; 0 for no limit
+    int openVolumes = 0, trackBuffers = 0;
+};
+
+// `sim() = SimMachine()` leaves no drive, fault or limit.
+SimMachine& sim();
 // Any earlier drive of that letter is replaced.
 SimDrive* simAddDrive(char letter, const SimDisc& disc = SimDisc(), UINT type = DRIVE_CDROM);
-// Track buffers larger than this cannot be allocated; 0 for no limit.
-void simSetMemoryLimit(SIZE_T bytes);
-int simOpenVolumes();
-int simTrackBuffers();
-// The machine starts with the drive that CALBRUNE_SIMCD describes, such as
-// "G=300,200": drive G with a disc of two tracks of these lengths in sectors.
