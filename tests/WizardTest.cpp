@@ -550,21 +550,27 @@ TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
         ASSERT_TRUE(runTracks({0}));
         EXPECT_EQ(w.lastBox().find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\D: : "), 0u);
     }
+    // Files whose MP3 is named by the rules, one whose MP3 path would not fit, one that is no WAV,
+    // and 15 missing: the message names 15 failures and counts the others.
     c.setSourceKind(0);
-    addWav("good.wav");
+    for (const char* name : {"concert.live.wav", "prise", "caf\xE9.WAV"}) {
+        addWav(name);
+    }
+    std::string tooLong = folder.file(std::string(MAX_PATH - 3 - strlen(folder.path()), 'n').c_str());
+    writeFileContents(tooLong, fileContents(mp3("prise")));
     writeFileContents(mp3("bad.wav"), "not a wave file");
-    for (int i = -1; i < 16; i++) {
-        c.sourceFiles.append(mp3(i < 0 ? "bad.wav" : "missing" + std::to_string(i) + ".wav").c_str());
+    for (int i = -2; i < 15; i++) {
+        c.sourceFiles.append(i == -2 ? tooLong.c_str() : mp3(i < 0 ? "bad.wav" : "missing" + std::to_string(i) + ".wav").c_str());
     }
     ASSERT_TRUE(w.runJob());
     std::string said = w.lastBox(), more = "\n... et 2 autres.";
-    EXPECT_EQ(said.find("Encodage terminé, mais des fichiers n'ont pas pu être encodés.\n\nFichiers encodés : 1\n"
-                        "Fichiers en échec : 17\n\n" + mp3("bad.wav") + " : "), 0u) << said;
-    EXPECT_NE(said.find(mp3("missing13.wav") + " : "), std::string::npos);
-    EXPECT_EQ(said.find(mp3("missing14.wav")), std::string::npos);
+    EXPECT_EQ(said.find("Encodage terminé, mais des fichiers n'ont pas pu être encodés.\n\nFichiers encodés : 3\n"
+                        "Fichiers en échec : 17\n\n" + tooLong + " : le chemin du fichier MP3 est trop long\n" + mp3("bad.wav") + " : "), 0u) << said;
+    EXPECT_NE(said.find(mp3("missing12.wav") + " : "), std::string::npos);
+    EXPECT_EQ(said.find(mp3("missing13.wav")), std::string::npos);
     EXPECT_EQ(said.substr(said.size() - more.size()), more);
     EXPECT_EQ(w.page(), IDD_WELCOME);
-    EXPECT_TRUE(fileExists(mp3("good.mp3")));
+    EXPECT_TRUE(fileExists(mp3("concert.live.mp3")) && fileExists(mp3("prise.mp3")) && fileExists(mp3("caf\xE9.mp3")));
     c.sourceFiles.clear();
     addWav("good.wav");
     EXPECT_FALSE(w.ended(0));
