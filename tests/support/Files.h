@@ -70,37 +70,30 @@ inline Bytes edited(Bytes b, size_t at, uint32_t value, int width = 4) {
     return b;
 }
 
-// One chunk, declaring its body's size unless told otherwise; an odd body
-// gets its pad byte.
-inline void putChunk(Bytes& b, const char* tag, const Bytes& body, int64_t declared = -1) {
-    b.insert(b.end(), tag, tag + 4);
-    b.resize(b.size() + 4);
-    b = edited(b, b.size() - 4, declared < 0 ? (uint32_t)body.size() : (uint32_t)declared);
-    b.insert(b.end(), body.begin(), body.end());
-    body.size() & 1 ? b.push_back(0) : (void)0;
-}
-
 // The 16 bytes of a format description with packed samples.
 inline Bytes formatBody(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
     uint32_t align = channels * (bits / 8);
     return edited(edited(edited(edited(Bytes(16), 0, tag | channels << 16), 4, rate), 8, rate * align), 12, align | bits << 16);
 }
 
-// A RIFF WAVE file of these chunks; of a format chunk and a data chunk.
-inline Bytes riffWave(const Bytes& chunks) {
+// A RIFF WAVE file of these chunks, each declaring its body's size unless told otherwise, an odd
+// body followed by its pad byte.
+struct Chunk { const char* tag; Bytes body; int64_t declared = -1; };
+inline void putChunk(Bytes& b, const Chunk& chunk) {
+    Bytes size = edited(Bytes(4), 0, chunk.declared < 0 ? (uint32_t)chunk.body.size() : (uint32_t)chunk.declared);
+    b.insert(b.end(), chunk.tag, chunk.tag + 4);
+    b.insert(b.end(), size.begin(), size.end());
+    b.insert(b.end(), chunk.body.begin(), chunk.body.end());
+    chunk.body.size() & 1 ? b.push_back(0) : (void)0;
+}
+inline Bytes riffOf(const std::vector<Chunk>& chunks) {
     Bytes body = {'W', 'A', 'V', 'E'}, b;
-    body.insert(body.end(), chunks.begin(), chunks.end());
-    putChunk(b, "RIFF", body);
-    return b;
+    for (const Chunk& chunk : chunks) {
+        putChunk(body, chunk);
+    }
+    return putChunk(b, {"RIFF", body}), b;
 }
-inline Bytes wavOf(const Bytes& format, const Bytes& data) {
-    Bytes chunks;
-    putChunk(chunks, "fmt ", format);
-    putChunk(chunks, "data", data);
-    return riffWave(chunks);
-}
-
-// The canonical layout: 16-byte format chunk, data from byte 44.
+inline Bytes wavOf(const Bytes& format, const Bytes& data) { return riffOf({{"fmt ", format}, {"data", data}}); }
 inline Bytes canonicalWav(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
     return wavOf(formatBody(1, channels, rate, bits), data);
 }
