@@ -43,21 +43,16 @@ inline std::string fileContents(const std::string& path) {
 }
 inline void writeFileContents(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 inline bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-inline Bytes readWholeFile(const std::string& path) {
-    std::string bytes = fileContents(path);
-    return Bytes(bytes.begin(), bytes.end());
-}
+inline Bytes readWholeFile(const std::string& path) { std::string b = fileContents(path); return Bytes(b.begin(), b.end()); }
 inline std::string writeBytes(const TempFolder& folder, const char* name, const Bytes& bytes) {
-    writeFileContents(folder.file(name), std::string(bytes.begin(), bytes.end()));
-    return folder.file(name);
+    return writeFileContents(folder.file(name), std::string(bytes.begin(), bytes.end())), folder.file(name);
 }
 // Temporary outputs that a job left in `folder`.
 inline int pendingOutputFiles(const std::string& folder) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "\\*.~c?").c_str(), &found);
     int count = search != INVALID_HANDLE_VALUE;
-    while (count && FindNextFileA(search, &found)) {
-        count++;
+    for (; count && FindNextFileA(search, &found); count++) {
     }
     return count ? FindClose(search), count : 0;
 }
