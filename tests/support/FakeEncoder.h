@@ -21,12 +21,12 @@ namespace fakeEncoder {
 // Runs on the worker's thread at every chunk, before it is encoded.
 inline std::function<void()> beforeChunk;
 
-
 enum StreamState { Freed, Open, AwaitingHeader };
 struct Stream { StreamState state; DWORD chunks, perChunk; bool header; };
 
 inline std::mutex lock;
-inline std::vector<std::pair<std::string, int>> calls;  // each call, and the record's nMode at init
+inline std::vector<std::string> calls;
+inline std::string initModes;  // the record's nMode at each init
 inline std::vector<Stream> streams;  // by serial, which is the handle; 0 is no stream
 inline std::string failure;
 
@@ -34,7 +34,7 @@ inline Stream* streamOf(HBE_STREAM handle, StreamState state = Open) {
     return handle < streams.size() && streams[handle].state == state ? &streams[handle] : nullptr;
 }
 
-inline BE_ERR record(BE_ERR result, const char* kind, int mode = 0) { return calls.push_back({kind, mode}), result; }
+inline BE_ERR record(BE_ERR result, const char* kind) { return calls.push_back(kind), result; }
 
 inline BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* bufferSize, PHBE_STREAM handle) {
     std::lock_guard<std::mutex> hold(lock);
@@ -43,7 +43,8 @@ inline BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* buffe
     *bufferSize = 16384;
     *handle = streams.size();
     streams.push_back({Open, 0, *samples, config->bWriteVBRHeader != 0});
-    return record(failure == "init" ? BE_ERR_INVALID_FORMAT_PARAMETERS : 0, "init", config->nMode);
+    initModes += std::to_string(config->nMode);
+    return record(failure == "init" ? BE_ERR_INVALID_FORMAT_PARAMETERS : 0, "init");
 }
 
 inline BE_ERR __cdecl encodeChunk(HBE_STREAM handle, DWORD count, SHORT* samples, BYTE* output, DWORD* outputSize) {
@@ -91,8 +92,6 @@ inline BE_ERR __cdecl writeVbrHeader(LPCSTR path) {
     return record(written ? 0 : BE_ERR_INVALID_FORMAT, "vbrheader");
 }
 
-
-
 // Also forgets earlier calls and planned failures.
 inline void install(Converter& c) {
     c.unloadEncoder();
@@ -101,33 +100,16 @@ inline void install(Converter& c) {
     c.beInitStream = initStream, c.beEncodeChunk = encodeChunk, c.beDeinitStream = deinitStream;
     c.beCloseStream = closeStream, c.beWriteVBRHeader = writeVbrHeader, c.lameClose = freeStream;
     std::lock_guard<std::mutex> hold(lock);
-    calls.clear();
+    calls.clear(), initModes.clear(), failure.clear();
     streams = {{Freed, 0, 0, false}};
-    failure.clear();
     beforeChunk = nullptr;
 }
 
-inline void failAt(const char* what) {
-    std::lock_guard<std::mutex> hold(lock);
-    failure = what;
-}
-
+inline void failAt(const char* what) { std::lock_guard<std::mutex> hold(lock); failure = what; }
 // Calls made: init, encode, deinit, close, vbrheader, free (lame_close).
-inline size_t count(const char* kind) {
-    std::lock_guard<std::mutex> hold(lock);
-    return std::count_if(calls.begin(), calls.end(), [&](const std::pair<std::string, int>& call) { return call.first == kind; });
-}
-
+inline size_t count(const char* kind) { std::lock_guard<std::mutex> hold(lock); return std::count(calls.begin(), calls.end(), kind); }
 // The record's nMode at each init, one digit each.
-inline std::string modes() {
-    std::lock_guard<std::mutex> hold(lock);
-    std::string found;
-    for (const auto& call : calls) {
-        found += call.first == "init" ? std::to_string(call.second) : "";
-    }
-    return found;
-}
-
+inline std::string modes() { std::lock_guard<std::mutex> hold(lock); return initModes; }
 // Streams handed out and not yet freed.
 inline int streamsAlive() {
     std::lock_guard<std::mutex> hold(lock);
