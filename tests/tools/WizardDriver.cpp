@@ -141,25 +141,21 @@ HWND watchJob(HWND page, long cancelAt) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv, argv + argc), wavs;
-    bool returning = false, tour = false;
-    long vbr = -1, cancelAt = -1;
+    auto has = [&](const char* option) { return std::find(args.begin(), args.end(), option) != args.end(); };
+    auto number = [&](const char* option) { auto at = std::find(args.begin(), args.end(), option); return at < args.end() - 1 ? atol(at[1].c_str()) : -1; };
+    bool returning = has("--return"), tour = has("--tour");
+    long vbr = number("--vbr"), cancelAt = number("--cancel-at");
+    timed = has("--timed"), shots = has("--shots");
     for (size_t i = 3; i < args.size(); i++) {
-        const std::string& o = args[i];
-        returning |= o == "--return", tour |= o == "--tour", timed |= o == "--timed", shots |= o == "--shots";
-        if ((o == "--vbr" || o == "--cancel-at") && i + 1 < args.size()) {
-            (o == "--vbr" ? vbr : cancelAt) = atol(args[++i].c_str());
-        } else if (o.compare(0, 2, "--")) {
-            wavs.push_back(o);
-        }
+        args[i].compare(0, 2, "--") && args[i - 1] != "--vbr" && args[i - 1] != "--cancel-at" ? wavs.push_back(args[i]) : (void)0;
     }
-    if (wavs.empty()) {
+    if (argc < 4 || wavs.empty()) {
         return fputs("usage: see the top of tests/tools/WizardDriver.cpp\n", stderr), 2;
     }
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
-    if (!CreateProcessA(argv[1], nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
-        fail(std::string("cannot start ") + argv[1] + ", error " + std::to_string(GetLastError()));
-    }
+    CreateProcessA(argv[1], nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child) ? 0
+        : (fail(std::string("cannot start ") + argv[1] + ", error " + std::to_string(GetLastError())), 0);
     sheet = waitFor("the wizard", [] { return dialogOf(nullptr, nextButton); }, 60000);
     mark("wizard");
     HWND page = onPage(Welcome);
@@ -194,10 +190,9 @@ int main(int argc, char** argv) {
         HWND box = watchJob(page, cancelAt);
         mark("done");
         PROCESS_MEMORY_COUNTERS memory = {};
-        if (timed && GetProcessMemoryInfo(child.hProcess, &memory, memory.cb = sizeof(memory))) {
-            printf("peak_working_set %llu\npeak_private %llu\n", (unsigned long long)memory.PeakWorkingSetSize,
-                   (unsigned long long)memory.PeakPagefileUsage);
-        }
+        timed && GetProcessMemoryInfo(child.hProcess, &memory, memory.cb = sizeof(memory))
+            ? printf("peak_working_set %llu\npeak_private %llu\n", (unsigned long long)memory.PeakWorkingSetSize,
+                     (unsigned long long)memory.PeakPagefileUsage) : 0;
         answerBox(box);
         click(GetDlgItem(sheet, IDCANCEL));
     }
