@@ -1,7 +1,5 @@
-// The real wizard, driven as a user drives it: sheet buttons, clicks and
-// selections, the common dialogs and the message boxes; and the jobs it
-// starts, with the encoder inside the test program (or LAME's own DLL) and
-// the CD job on the simulated drive D:.
+// The real wizard, driven as a user drives it, and the jobs it starts, with an encoder inside the
+// test program (or LAME's own DLL) and the CD job on the simulated drive D:.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -41,8 +39,7 @@ WizardRun* recording;
 const int finishControls[] = {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_FILE_CAPTION, IDC_TOTAL_CAPTION};
 HWND controlsSeen[4];
 
-// Above the sheet's own procedure: counts the test's flushing messages, which may hold the
-// interface thread for wParam milliseconds.
+// Above the sheet's own procedure: counts the test's flushing messages, which hold it wParam ms.
 LRESULT CALLBACK syncProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return message == syncMessage ? Sleep((DWORD)wParam), syncsHandled++ : CallWindowProcA(sheetProcBelow, window, message, wParam, lParam);
 }
@@ -74,8 +71,7 @@ public:
     std::string text(int id) { return textOf(id >= backButton ? button(id) : control(id)); }
     bool enabled(int id) { return IsWindowEnabled(id >= backButton ? button(id) : control(id)); }
     bool shown(int id) { return IsWindowVisible(button(id)); }
-    // Every message posted so far, and what handling them posted (a page change posts the
-    // buttons), handled.
+    // Every message posted so far, and what handling them posted, handled.
     void settle() {
         for (int round = 0; round < 3 && IsWindow(sheet); round++) {
             LONG target = syncsHandled + 1;
@@ -101,9 +97,8 @@ public:
     // The dialog over the page: file chooser, folder browser.
     HWND dialog() { return poll([&] { return findDialog(GetCurrentProcessId(), sheet); }, 10000); }
 
-    // Finish on the finish page, then every box answered (questions with No) until the job's end
-    // has been shown. `boxes` holds what they said, `events` what the bars and captions were sent
-    // meanwhile. False when the job did not end in time.
+    // Finish, then every box answered (questions with No) until the job's end has been shown:
+    // `boxes` holds what they said, `events` what the bars and captions were sent meanwhile.
     bool runJob(DWORD ms = 30000) {
         show(IDD_FINISH);
         for (int i = 0; i < 4; i++) {
@@ -118,8 +113,7 @@ public:
             box ? boxes.push_back(answer(box, GetDlgItem(box, IDYES) ? IDNO : IDOK)) : (void)0;
             return box != nullptr;
         };
-        // The job has ended once the page has closed the worker's handle, said how it ended (a box
-        // may take a while to show) and put Finish back, or closed the wizard.
+        // Ended once the worker's handle is closed, the end said and Finish back, or the wizard closed.
         bool ended = poll([&] {
             return !answered() && !c.workerExists() && (!IsWindow(sheet) || textOf(button(finishButton)) == "Terminer");
         }, ms);
@@ -236,10 +230,8 @@ std::string shownIn(HWND control) {
     return text;
 }
 
-// The pages follow the source chosen, back and forth, and quitting asks first. Each page shows
-// its texts in template order ("|" between controls) at its first visit; the CD page lists the
-// CD-ROM drives, the first one with a readable disc chosen, and that disc's tracks with their
-// lengths in whole seconds.
+// The pages follow the source, back and forth; quitting asks. Each page shows its texts in template
+// order at its first visit: the CD-ROM drives, the first readable disc chosen, its tracks' lengths.
 TEST_F(Wizard, PagesFollowTheSourceAndShowTheProgramsOwnTexts) {
     sim() = SimMachine();
     simAddDrive('C', SimDisc(), DRIVE_FIXED), simAddDrive('E'), simAddDrive('G', simDisc(1, {15301, 300}));
@@ -347,8 +339,7 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     EXPECT_EQ(w.answerBox(IDOK), "Ces éléments n'ont pas été ajoutés : ce ne sont pas des fichiers wave "
                                  "(*.wav).\n" + notes + "\n" + dir);
     DeleteFileA(root.c_str());
-    // Supprimer takes the line selected, then waits for another selection; once, a file is
-    // added after the last one was removed.
+    // Supprimer takes the line selected, then waits for another; once, a file comes after the last went.
     EXPECT_FALSE(w.enabled(IDC_REMOVE_FILE));
     int readded = 0;
     for (Strings expected = {root, b, a, a, b, a}; !expected.empty();) {
@@ -372,16 +363,14 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     EXPECT_EQ(c.sourceFiles.count(), 0u);
     EXPECT_FALSE(w.enabled(nextButton));
 }
-// Tracks move between the lists in track order, with the buttons that can act enabled; another
-// drive's disc drops the chosen tracks. The job gets the drive and the tracks chosen last.
+// Tracks move in track order, the buttons that can act enabled; another drive drops the chosen ones.
 TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
     drive->disc = simDisc(1, std::vector<DWORD>(9, 300));
     simAddDrive('H', simDisc(3, {200, 200}));
     w.press(IDC_SOURCE_CD);
     w.press(PSBTN_NEXT);
     HWND left = w.control(IDC_DISC_TRACKS), right = w.control(IDC_CHOSEN_TRACKS);
-    // Tracks selected in a list (or the second drive chosen), a button clicked (0: none); then
-    // both lists and which of >, <, >>, << and Next are enabled.
+    // Selected (or the second drive chosen), a button (0: none); both lists, which of >, <, >>, <<, Next act.
     struct Step { int list; Ints selected; int button; Ints left, right; const char* enabled; };
     const Ints all = {0, 1, 2, 3, 4, 5, 6, 7, 8};
     const Step steps[] = {
@@ -402,7 +391,7 @@ TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
         EXPECT_EQ(std::make_tuple(tracksIn(left), tracksIn(right), enabling(w, {1023, 1024, 1025, 1026, nextButton})),
                   std::make_tuple(s.left, s.right, std::string(s.enabled)));
     }
-    // Left with Next, after any back and forth (the third time with track 1 taken back).
+    // What the job gets after any back and forth (the third time with track 1 taken back).
     for (int pass = 0; pass < 3; pass++) {
         pass == 2 ? tracksIn(right, {0}), w.press(IDC_REMOVE_TRACKS) : (void)0;
         w.press(PSBTN_NEXT);
@@ -415,13 +404,12 @@ TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
     }
 }
 
-// "Beside the source" greys the folder; the browser opens on the current folder and what is chosen
-// there shows; CD tracks always go to the folder, so the choice is greyed with its mark.
+// "Beside the source" greys the folder; the browser opens on it; CD tracks always go to the folder.
 TEST_F(Wizard, DestinationInBothModes) {
     c.setDestinationFolder("C:\\windows");  // the browser does not always find a folder made a moment ago
     c.setReplaceWithoutAsking(0);
     w.show(IDD_DESTINATION);
-    // The mark of "beside the source"; which of it, the folder and Browse are enabled; the warning's mark.
+    // The mark of "beside the source", which of it, the folder and Browse act, the warning's mark.
     auto state = [&] {
         HWND page = currentPage(w.sheet);
         return std::to_string(IsDlgButtonChecked(page, IDC_SAVE_BESIDE_SOURCE)) +
@@ -448,8 +436,7 @@ TEST_F(Wizard, DestinationInBothModes) {
     EXPECT_EQ(state(), "10110");
 }
 
-// Each thumb's label follows it; the VBR minimum and maximum pull each other along; VBR enables its
-// controls and disables the CBR bitrate's.
+// Labels follow their thumbs; the VBR minimum and maximum pull each other; VBR swaps the controls.
 TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
     w.show(IDD_OPTIONS);
     // A thumb dragged (0: none), then the label that follows.
@@ -478,9 +465,8 @@ TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
     EXPECT_EQ(vbr(), "11000000000");
 }
 
-// A cancel while the worker is in the fifth chunk of the second of three files bites at the next
-// chunk: the first MP3 stays, the earlier second too, the stream is flushed. Until the end message
-// the close box, Escape and Finish do nothing and no job may start, nor as the end is said.
+// A cancel in the fifth chunk of the second of three files bites at the next chunk, keeping the files;
+// until the end message, closing, Escape and Finish do nothing, nor Finish as the end is said.
 TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndNothingEndsMeanwhile) {
     addWav("a.wav", 20 * chunkBytes), addWav("b.wav", 20 * chunkBytes), addWav("c.wav");
     writeFileContents(mp3("b.mp3"), "earlier b");
@@ -519,16 +505,14 @@ std::string failures(const WizardRun& w) { return w.lastBox().substr(w.lastBox()
 // With "close when done" ticked too: the program closes only after a job without failures.
 TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
     c.setCloseWhenDone(1);
-    // A CD job that finds no disc, or a table of contents that cannot be trusted (addresses that do
-    // not increase or pass 99 minutes, an answer cut short), says so.
+    // No disc, or a table of contents not to be trusted (addresses, an answer cut short).
     const SimDisc discs[] = {SimDisc(), {1, 2, {0, 900, 300}}, {1, 2, {0, 300, 300}}, {1, 2, {0, 300, 449850}}, simDisc(1, {30})};
     for (const SimDisc& disc : discs) {
         drive->disc = disc, drive->tocCut = &disc == discs + 4;
         ASSERT_TRUE(runTracks({0}));
         EXPECT_EQ(w.lastBox().find("Le CD n'a pas pu être lu : aucune piste n'a été encodée.\n\n\\\\.\\D: : "), 0u);
     }
-    // Files whose MP3 is named by the rules, one whose MP3 path would not fit, one that is no WAV,
-    // and 15 missing: the message names 15 failures and counts the others.
+    // MP3 names by the rules; a path that would not fit, no WAV, 15 missing: 15 named, others counted.
     c.setSourceKind(0);
     for (const char* name : {"concert.live.wav", "prise", "caf\xE9.WAV"}) {
         addWav(name);
@@ -554,9 +538,8 @@ TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
     EXPECT_TRUE(w.boxes.empty() && w.ended());
 }
 
-// What the fake encoder writes for a file's data: each sample scaled to 16 bits, rounded half up and
-// clamped (a float's full scale is 1.0), the channels changed as asked (an 8-bit pair averages
-// exactly, a wider one halves each side first), then its end mark.
+// The fake's MP3 of a file's data: samples scaled to 16 bits, rounded half up and clamped, channels
+// changed as asked (an 8-bit pair averages exactly, a wider one halves each side first), "END".
 std::string mp3Of(const Bytes& data, int channels, int bits, bool mono, bool isFloat = false) {
     std::vector<SHORT> v, out;
     for (size_t at = 0; at < data.size(); at += bits / 8) {
@@ -578,9 +561,8 @@ std::string mp3Of(const Bytes& data, int channels, int bits, bool mono, bool isF
     return std::string((const char*)out.data(), out.size() * 2) + "END";
 }
 
-// Every channel mode against every input format: the MP3 holds the file's audio converted as asked,
-// chunk by chunk as the encoder asks. A file that is no WAV, or whose MP3 would replace it, fails
-// with its reason and costs no file.
+// Every channel mode against every input format, chunk by chunk as the encoder asks; a file that is
+// no WAV, or whose MP3 would replace it, fails with its reason and costs no file.
 TEST_F(Wizard, EncoderGetsTheConvertedAudioOfEachFormat) {
     std::string text = folder.file("text.wav");
     writeFileContents(text, "this is not a wave file at all");
@@ -621,10 +603,8 @@ TEST_F(Wizard, EncoderGetsTheConvertedAudioOfEachFormat) {
 bool isStep(const ControlEvent& e) { return e.control == FileBar && e.message == PBM_SETPOS && e.wParam > 0; }
 WPARAM last(const Positions& p) { return p.empty() ? ~(WPARAM)0 : p.back(); }
 
-// The captions name the entry and its MP3; the overall bar, of 1024, ends each entry at its share and
-// stays put over a declined one, whose MP3 stays. Steps show at most every 25 ms, but one that held
-// the interface thread for 400 ms holds back the next for 250 ms at most. The file bar shows data of
-// 2 to 4 GiB too.
+// Captions, counters, each entry's share of 1024, a declined entry; data of 2 to 4 GiB; steps at most
+// every 25 ms, and after one that held the interface thread 400 ms, the next at most 250 ms later.
 TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
     addWav("a.wav", 10 * chunkBytes), addWav("b.wav", 10 * chunkBytes), addWav("c.wav", 10 * chunkBytes);
     writeFileContents(mp3("b.mp3"), "earlier b");
@@ -680,13 +660,10 @@ BOOL WINAPI cutShort(HANDLE file, LPVOID bytes, DWORD count, LPDWORD got, LPOVER
 
 BOOL WINAPI failingFlush(HANDLE) { return SetLastError(ERROR_DISK_FULL), FALSE; }
 
-// What fails a started entry is reported and keeps the earlier MP3, leaving no partial file and taking
-// no file of the user's over; every stream the library handed out is freed, a VBR one that ends
-// without its header by lame_close. The VBR header goes by name into the closed temporary file
-// (the fake opens it unshared), once, before that takes the output's place.
+// A failure is said and keeps the earlier MP3, no partial or user's file touched; every stream is freed
+// (without a header, by lame_close); the VBR header goes into the closed temporary file, once.
 TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
-    // What fails and with VBR (2: from a library without lame_close) or not; the failure, or the
-    // end of the new MP3; the calls made.
+    // What fails, VBR (2: with no lame_close); the failure or the new MP3's end; the calls.
     struct Case { std::string failAt; int vbr; const char* outcome; size_t encodes, closes, frees; } const cases[] = {
         {"init", 0, "l'encodeur refuse ces réglages (erreur 2)", 0, 1, 0},
         {"init", 1, "l'encodeur refuse ces réglages (erreur 2)", 0, 0, 1},
@@ -735,10 +712,8 @@ TEST_F(Wizard, WhatFailsAStartedEntryKeepsTheEarlierFile) {
     DeleteFileA(mp3("song.~cb").c_str());
 }
 
-// A missing destination folder is made with its parents; one that cannot be made is said once, and
-// nothing is converted. The library is searched for only in the program's own folder: one lying in
-// the current folder is not taken, nor is one that lacks an entry point the jobs call; without one
-// no job starts. An end message that no worker sent changes nothing.
+// A missing folder is made, or why not said; the library comes only from the program's folder and
+// whole, or no job starts; an end message that no worker sent changes nothing.
 TEST_F(Wizard, AJobThatCannotStartSaysWhy) {
     addWav("a.wav");
     c.setSaveBesideSource(0);
@@ -776,10 +751,8 @@ TEST_F(Wizard, AJobThatCannotStartSaysWhy) {
     EXPECT_TRUE(IsWindow(w.sheet) && w.noBox());
 }
 
-// Tracks go whole to the encoder, as they are or averaged to mono, named by their position on the
-// disc; reading fills the first fifth of a track's share of the bars, encoding the rest, the file
-// bar with the same range in both phases. A track that fails is named with its reason and keeps
-// its old MP3, the others go on; a cancel stops the reading at the next request.
+// Tracks, whole or to mono, named by position; reading fills a fifth of the bars, encoding the rest.
+// A failed track is named and keeps its MP3, the others go on; a cancel stops the reading at once.
 TEST_F(Wizard, TracksReachTheEncoderOrSayWhyNot) {
     drive->disc = simDisc(1, {60, 30, 100, 30, 30, 30, 30, 30, 30, 30, 30, 55});
     ASSERT_TRUE(runTracks({2, 11}));
@@ -838,9 +811,7 @@ TEST_F(Wizard, TheOptionsReachLamesOwnDllAsMeant) {
     ASSERT_EQ(c.loadEncoder(), 1);
     c.sourceFiles.append(writeBytes(folder, "a.wav", canonicalWav(2, 44100, 16, patternBytes(4 * 44100))).c_str());
     drive->disc = simDisc(1, {100});
-    // The options (sample rate, bitrate, channel mode, quality, private, copyright, original, ABR
-    // or 0), and the first frame's MPEG version, layer, bitrate, rate, private bit, mode, copyright
-    // and original bits under the mask, or the average bitrate that LAME's tag gives.
+    // The options; the first frame's header bits under the mask, or the ABR in LAME's tag.
     struct Case { int rate, bitrate, mode, quality, privateBit, copyright, original, abr; unsigned header, mask; } const cases[] = {
         {0, 13, 3, 3, 1, 1, 0, 0, 0xFBE188, 0xFFFFCF},  // 320 kbps, dual channel, private, copyright, a copy
         {0, 8, 0, 3, 0, 0, 1, 0, 0xFB9044, 0xFFFFCF},   // 128 kbps joint stereo, original
