@@ -21,15 +21,13 @@ TEST(WavHeader, BuiltAndDamagedFiles) {
         uint32_t dataOffset = 0, dataSize = 0;
     };
     const Case cases[] = {
-        // Data sizes that lie give the whole frames that the file holds; 0,
-        // as a recorder stopped early leaves it, the rest of the file.
+        // Data sizes that lie give the whole frames the file holds; 0 (a recorder stopped early) the rest.
         {edited(stereo, 40, 0xFFFFFFFF), WavUsable, 44, 1000},
         {edited(stereo, 40, 999), WavUsable, 44, 996},
         {edited(stereo, 40, 0), WavUsable, 44, 1000},
         {edited(stereo, 4, 0), WavUsable, 44, 1000},
         {canonicalWav(2, 44100, 24, patternBytes(47)), WavUsable, 44, 42},
-        // Odd chunks are padded; a data chunk followed by another, even
-        // empty, keeps its size.
+        // Odd chunks are padded; a data chunk followed by another, even empty, keeps its size.
         {riffOf({{"junk", Bytes(5)}, {"fmt ", format}, {"LIST", Bytes(3)}, {"data", Bytes(20)},
                  {"LIST", Bytes(8)}}), WavUsable, 70, 20},
         {riffOf({{"fmt ", format}, {"data", {}}, {"LIST", Bytes(30)}}), WavUsable, 44, 0},
@@ -48,8 +46,7 @@ TEST(WavHeader, BuiltAndDamagedFiles) {
         {edited(extensible, 16, 18), WavNotPcm},  // an extensible format cut short
         {edited(stereo, 34, 20, 2), WavBadSampleSize},
         {edited(edited(stereo, 20, 3, 2), 34, 64, 2), WavBadFloatSize},
-        // 24 bits padded to 4 bytes, said only by the block size, would be
-        // read as noise; 16-bit files are read packed, as they always were.
+        // 24 bits padded to 4 bytes, said by the block size only, is noise; 16 bits are read packed.
         {edited(canonicalWav(2, 44100, 24, Bytes(48)), 32, 8, 2), WavBadBlockAlign},
         {edited(stereo, 32, 8, 2), WavUsable, 44, 1000},
         {edited(stereo, 24, 7999), WavBadSampleRate},
@@ -64,8 +61,8 @@ TEST(WavHeader, BuiltAndDamagedFiles) {
     }
 }
 
-// The first destination is the program's own folder where a file can be made there (the probe
-// leaves nothing behind), else the user's Music folder, wherever the user has moved it.
+// The first destination: the program's folder where a file can be made (the probe leaving nothing
+// behind), else the user's Music folder, wherever it was moved.
 TEST(Converter, TheFirstDestinationIsTheProgramsFolderWhereItCanWrite) {
     char program[MAX_PATH];
     GetModuleFileNameA(nullptr, program, MAX_PATH);

@@ -1,21 +1,18 @@
 #!/usr/bin/env bash
-# The program of a Windows build with LAME's lame_enc.dll, driven from
-# outside by calbrune_drive; its VBR and ABR files decoded by mpg123 to
-# exactly the input's length and loudness.
+# The program of a Windows build with LAME's lame_enc.dll, driven by calbrune_drive: its VBR and
+# ABR files decode (mpg123) to exactly the input's length and loudness.
 #   tests/e2e.sh BUILD_FOLDER (build/win64 or build/win32)
 set -uo pipefail
 build=$(cd "$1" && pwd)
 source "$(dirname "$0")/../scripts/wine-env.sh"
-# Not under /tmp: the folder browser lists every folder on the way, and a
-# busy /tmp keeps the program from answering for long.
+# Not under /tmp: a busy /tmp, which the folder browser lists, keeps the program from answering.
 work=$(mktemp -d "$build/e2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 win() { local p=$1; echo "Z:${p//\//\\}"; }
 failed=0
 problem() { echo "FAILED ($(basename "$build")): $*"; failed=1; }
 
-# The driver bounds each of its waits and says why it failed; the time limit
-# here only guards against the driver itself hanging.
+# The driver bounds its waits and says why it failed; the limit only guards against it hanging.
 drive() {  # program, then the driver's arguments
   timeout 900 wine "$build/calbrune_drive.exe" "$(win "$build/$1")" "${@:2}" >"$work/drive.log" 2>&1 </dev/null ||
     problem "calbrune_drive $* (status $?): $(tail -n 3 "$work/drive.log")"

@@ -142,8 +142,7 @@ UINT cdDriveType(const char* rootPath) {
     return drive ? drive->type : DRIVE_NO_ROOT_DIR;
 }
 
-// The buffer ends where an inaccessible page begins, so that a write past
-// its end faults at once.
+// The buffer ends where an inaccessible page begins: a write past its end faults at once.
 BYTE* cdAllocTrackBuffer(SIZE_T size) {
     const SIZE_T page = 4096, rounded = (size + page - 1) / page * page;
     DWORD old;

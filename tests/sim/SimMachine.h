@@ -1,8 +1,6 @@
-// A simulated machine behind the CD device layer: drive letters, discs
-// described by where their tracks start, and faults. Each sector holds a
-// pattern of its number. The machine starts with the drive that
-// CALBRUNE_SIMCD describes, such as "G=300,200": drive G with a disc of two
-// tracks of these lengths in sectors.
+// A simulated machine behind the CD device layer: drives, discs by where their tracks start (each
+// sector a pattern of its number), faults. It starts with the drive CALBRUNE_SIMCD describes, as
+// "G=300,200": drive G, a disc of two tracks of these lengths in sectors.
 #pragma once
 
 #include <windows.h>

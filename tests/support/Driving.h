@@ -1,5 +1,4 @@
-// Driving the wizard as a user does, on its windows, from the test program
-// and from another process (calbrune_drive) alike.
+// Driving the wizard as a user does, from the test program and from calbrune_drive alike.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +13,8 @@ namespace wizard {
 
 const int backButton = 0x3023, nextButton = 0x3024, finishButton = 0x3025, messageText = 0xFFFF;
 
-// Asks `ready` every 10 ms until it gives something, `over` says so or `ms`
-// pass on the clock (a busy program makes each asking slow); its last answer.
+// Asks `ready` every 10 ms until it gives something, `over` says so or `ms` pass on the clock (a
+// busy program makes each asking slow); its last answer.
 template <typename F>
 auto poll(F ready, DWORD ms, bool (*over)() = nullptr) {
     for (ULONGLONG end = GetTickCount64() + ms;; Sleep(10)) {
@@ -40,8 +39,7 @@ inline std::string textOf(HWND window) {
     return text;
 }
 
-// A visible dialog of `process` owned by `owner` (the sheet has none),
-// holding `control` unless that is 0.
+// A visible dialog of `process` owned by `owner` (the sheet has none), holding `control` unless 0.
 inline HWND findDialog(DWORD process, HWND owner, int control = 0) {
     for (HWND window = nullptr; (window = FindWindowExA(nullptr, window, "#32770", nullptr));) {
         DWORD of = 0;
@@ -66,8 +64,7 @@ inline std::string answer(HWND box, int button) {
     return said;
 }
 
-// As a user fills it: a folder first (the dialog moves there and stays),
-// then the quoted names.
+// As a user fills it: a folder first (the dialog moves there and stays), then the quoted names.
 inline void fillOpenDialog(HWND dialog, const std::vector<std::string>& entries) {
     for (const std::string& entry : entries) {
         ask(GetDlgItem(dialog, 0x47C), WM_SETTEXT, 0, (LPARAM)entry.c_str());
@@ -75,16 +72,14 @@ inline void fillOpenDialog(HWND dialog, const std::vector<std::string>& entries)
     }
 }
 
-// The folder browser takes the path as a string of its own process, which
-// is left there: a busy browser may read it after we stop waiting.
+// The path, in the browser's process, is left there: a busy browser may read it after we stop waiting.
 inline void browseTo(HANDLE process, HWND browser, const std::string& folder) {
     void* path = VirtualAllocEx(process, nullptr, folder.size() + 1, MEM_COMMIT, PAGE_READWRITE);
     WriteProcessMemory(process, path, folder.c_str(), folder.size() + 1, nullptr);
     ask(browser, BFFM_SETSELECTIONA, TRUE, (LPARAM)path);
 }
 
-// The tracks (from 0) of a list of the CD page; those of `select` selected
-// as clicks select them.
+// The tracks (from 0) of a list of the CD page; those of `select` selected as clicks select them.
 inline std::vector<int> tracksIn(HWND list, const std::vector<int>& select = {}) {
     std::vector<int> tracks;
     for (int i = 0; i < (int)ask(list, LB_GETCOUNT); i++) {

@@ -78,9 +78,7 @@ inline int __cdecl freeStream(HBE_STREAM handle) {
     return (int)record(s ? 0 : (BE_ERR)-1, "free");
 }
 
-// Writes into the last stream closed, as LAME's does, and frees it whatever
-// happens: opens the file unshared, which fails while the caller still holds
-// it open, and ends it with "VBR".
+// Frees the last stream closed, as LAME's does, and ends the file, opened unshared, with "VBR".
 inline BE_ERR __cdecl writeVbrHeader(LPCSTR path) {
     std::lock_guard<std::mutex> hold(lock);
     HANDLE file = CreateFileA(path, FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -1,20 +1,17 @@
-// Starts the program and converts WAV files through its wizard from outside,
-// as a user would, printing what it sees (in Windows-1252):
+// Converts WAV files of one folder through the program's wizard from outside, as a user would,
+// printing what it sees (in Windows-1252):
 //   calbrune_drive PROGRAM DESTINATION|- [OPTION...] WAV...
-// The WAV files are of one folder; the DESTINATION is chosen in the folder
-// browser ("-": beside the WAV files). OPTIONs:
-//   --return       answer the end message, then quit through Cancel (else the
-//                  program closes by itself when it is done)
+// DESTINATION is chosen in the folder browser ("-": beside the WAV files). OPTIONs:
+//   --return       answer the end message and quit through Cancel (else the program closes itself)
 //   --tour         first a look at the CD page, then Back
-//   --shots        "shot PAGE WxH+X+Y" where the sheet is, once a page and for
-//                  the end message, then a pause for a screenshot
+//   --shots        "shot PAGE WxH+X+Y" where the sheet is, once a page and for the end message,
+//                  then a pause for a screenshot
 //   --vbr METHOD   VBR on, with the method of that row (0 Default ... 4 ABR)
 //   --cancel-at N  Annuler once the overall bar shows N of 1024
-//   --timed        "elapsed WHAT SECONDS" at the wizard, Finish, the end message
-//                  and the end, the program's peak memory; jobs of up to an hour
-// Exits 0 when the program ended with exit code 0, else 1 after a line
-// "calbrune_drive: ..." saying what did not happen: every wait is bounded on
-// the clock. Controls are found by ID, whatever Wine's language.
+//   --timed        "elapsed WHAT SECONDS" at the wizard, Finish, the end message and the end, the
+//                  program's peak memory; jobs of up to an hour
+// Exits 0 when the program ended with exit code 0, else 1 after "calbrune_drive: " and what did not
+// happen: every wait is bounded on the clock. Controls are found by ID, whatever Wine's language.
 #include "tests/support/Driving.h"
 
 #include <psapi.h>
@@ -44,8 +41,7 @@ void mark(const char* what) { timed ? printf("elapsed %s %.3f\n", what, (GetTick
 
 bool programEnded() { return WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0; }
 
-// Fails naming `what` when `ready` gives nothing in time: a busy machine
-// slows a wizard's answers, never by as much.
+// Fails naming `what` when `ready` gives nothing in time, far more than a busy machine takes.
 template <typename F>
 auto waitFor(const std::string& what, F ready, DWORD ms = 20000) {
     auto result = poll(ready, ms, programEnded);
@@ -60,8 +56,7 @@ void click(HWND button) {
     PostMessageA(button, BM_CLICK, 0, 0);
 }
 
-// With --shots, once a page: where the sheet and `box` are, for the demo to
-// photograph while we wait.
+// With --shots, once a page: where the sheet and `box` are, for the demo to photograph meanwhile.
 void shoot(Page page, HWND box = nullptr) {
     if (shots && !shot[page]++) {
         Sleep(300);  // let the page paint
@@ -121,8 +116,7 @@ void chooseDestination(HWND page, const std::string& folder) {
     say("destination: " + textOf(shown) + (IsWindowEnabled(shown) ? "" : " (beside each WAV file)"));
 }
 
-// While the job runs: questions answered and the cancel made in its time;
-// the end message, still open, once it comes.
+// Questions answered and the cancel made as the job runs; then its end message, still open.
 HWND watchJob(HWND page, long cancelAt) {
     return waitFor("the end message", [&]() -> HWND {
         if (HWND box = dialogOf(sheet, messageText)) {
@@ -184,8 +178,7 @@ int main(int argc, char** argv) {
     click(GetDlgItem(page, returning ? 1061 : 1060));
     leave(Finish, finishButton);
     mark("finish");
-    // Questions on the way are answered Oui. Returning, the end message is
-    // answered, and Cancel quits.
+    // Returning, the end message is answered, and Cancel quits.
     if (returning) {
         HWND box = watchJob(page, cancelAt);
         mark("done");
