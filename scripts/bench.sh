@@ -6,7 +6,8 @@
 #   the program and the whole wizard (calbrune_drive on calbrune.exe), on a
 #   10-minute 44.1 kHz stereo WAV at the program's default settings
 #   (128 kbps joint stereo): median time of each and its ratio to the
-#   command line; the wizard's start-up apart;
+#   command line; the wizard's start-up apart; the WAV job of the 32-bit
+#   program too, where the machine has the 32-bit Wine;
 # - the program's peak memory for a 20 MB and a 2 GiB WAV file;
 # then a line naming the machine and the date.
 #
@@ -19,6 +20,7 @@ set -euo pipefail
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 runs=${1:-3}
 win64=$(cd "${2:-$repo_root/build/win64}" && pwd)
+win32=$(cd "$win64/.." && pwd)/win32
 minutes=${BENCH_MINUTES:-10}
 large_mb=${BENCH_LARGE_MB:-2048}
 if [ "$large_mb" -ge 4000 ]; then
@@ -86,12 +88,13 @@ run_front() { wine "$front" --quiet -b 128 -m j "$(windows "$1")" "$(windows "$w
 # program's peaks; else the program closes by itself when it is done. The
 # drive cannot choose files in the folder the open-file dialog already
 # shows, so each run has a folder of its own, with a link to the WAV.
+# The program is the win64 build's unless $program names another build folder.
 wizard_runs=0
 run_wizard() {  # wav [job]
   local folder="$work/run$(( ++wizard_runs ))"
   mkdir "$folder"
   ln "$1" "$folder/in.wav"
-  wine "$win64/calbrune_drive.exe" "$(windows "$win64/calbrune.exe")" - --timed ${2:+--return} \
+  wine "$win64/calbrune_drive.exe" "$(windows "${program:-$win64}/calbrune.exe")" - --timed ${2:+--return} \
     "$(windows "$folder/in.wav")" >"$work/drive.out" 2>&1 && [ -s "$folder/in.mp3" ]
   rm -rf "$folder"
 }
@@ -115,11 +118,14 @@ timed_run() {
 }
 fail_with() { echo "$1 failed:" >&2; cat "$2" >&2; exit 1; }
 
+with32=0
+wine32_present && [ -e "$win32/calbrune.exe" ] && with32=1
 # One of each first, so that no timed run pays for a cold cache.
 timed_run run_front "$work/warm.wav" || fail_with "lame.exe" "$work/front.out"
 timed_run run_wizard "$work/warm.wav" job || fail_with "the wizard" "$work/drive.out"
+[ $with32 = 0 ] || program=$win32 timed_run run_wizard "$work/warm.wav" job || fail_with "the 32-bit wizard" "$work/drive.out"
 
-for name in cli front job jobws jobpriv wizard startup rest; do
+for name in cli front job jobws jobpriv wizard startup rest job32; do
   : >"$work/$name.times"
 done
 data_bytes=$(( $(stat -c %s "$work/timed.wav") - 44 ))
@@ -136,6 +142,10 @@ for i in $(seq "$runs"); do
   job_seconds >>"$work/job.times"
   field peak_working_set >>"$work/jobws.times"
   field peak_private >>"$work/jobpriv.times"
+  if [ $with32 = 1 ]; then
+    program=$win32 timed_run run_wizard "$work/timed.wav" job || fail_with "the 32-bit wizard" "$work/drive.out"
+    job_seconds >>"$work/job32.times"
+  fi
 
   timed_run run_wizard "$work/timed.wav" || fail_with "the wizard" "$work/drive.out"
   total=$(cat "$work/last")
@@ -193,6 +203,11 @@ row "\`lame\` command line, native" "$work/cli.times" 1 " | "
 row "LAME's own \`lame.exe\` under Wine, built like \`lame_enc.dll\` (start to exit)" "$work/front.times" 1 " | "
 row "WAV job in the program (Finish to the end message, on the drive's clock; highest peaks)" \
   "$work/job.times" 1 "$(mib "$(sort -g "$work/jobws.times" | tail -1)") | $(mib "$(sort -g "$work/jobpriv.times" | tail -1)")"
+if [ $with32 = 1 ]; then
+  row "WAV job in the 32-bit program, as above" "$work/job32.times" 1 " | "
+else
+  echo "| WAV job in the 32-bit program | not measured: no 32-bit Wine on this machine | | | | |"
+fi
 row "Wizard end to end (\`calbrune_drive\` on \`calbrune.exe\`, drive's start to program's exit)" \
   "$work/wizard.times" 1 " | "
 row "… of which the wizard's start-up (on the drive's clock: its start to the wizard shown)" \
