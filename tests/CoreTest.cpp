@@ -42,6 +42,7 @@ TEST(WavHeader, BuiltAndDamagedFiles) {
         {edited(stereo, 8, 0x20495641), WavNotRiffWave},  // "AVI "
         {edited(stereo, 20, 0, 2), WavNotPcm},
         {edited(stereo, 22, 3, 2), WavBadChannelCount},
+        {extensible, WavUsable, 102, 17640},
         {edited(extensible, 59, 0), WavNotPcm},   // the sub-format's GUID
         {edited(extensible, 16, 18), WavNotPcm},  // an extensible format cut short
         {edited(stereo, 34, 20, 2), WavBadSampleSize},

@@ -360,8 +360,7 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
             expected.push_back(b);
         }
     }
-    EXPECT_EQ(c.sourceFiles.count(), 0u);
-    EXPECT_FALSE(w.enabled(nextButton));
+    EXPECT_TRUE(c.sourceFiles.count() == 0 && !w.enabled(nextButton));
 }
 // Tracks move in track order, the buttons that can act enabled; another drive drops the chosen ones.
 TEST_F(Wizard, CdTracksMoveInTrackOrderAndButtonsFollow) {
@@ -480,8 +479,8 @@ TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndNothingEndsMeanwhile) {
         w.post(w.sheet, WM_SYSCOMMAND, SC_CLOSE), w.post(w.sheet, WM_COMMAND, IDCANCEL), w.post(w.sheet, WM_CLOSE);
         EXPECT_TRUE(w.noBox() && IsWindow(w.sheet));
         w.press(PSBTN_FINISH);
-        EXPECT_TRUE(!c.jobRunning() && c.workerExists() && w.text(finishButton) == "Annuler");
-        EXPECT_FALSE(w.shown(backButton) || w.shown(IDCANCEL));
+        EXPECT_TRUE(!c.jobRunning() && c.workerExists() && w.text(finishButton) == "Annuler" && !w.shown(backButton) &&
+                    !w.shown(IDCANCEL));
     }
     EXPECT_EQ(c.startJob(nullptr, nullptr, nullptr, nullptr, finishPageJobDone), 0);
     SetEvent(gate);
@@ -492,8 +491,7 @@ TEST_F(Wizard, ACancelTakesEffectAtTheNextChunkAndNothingEndsMeanwhile) {
     EXPECT_EQ(ask(w.control(IDC_TOTAL_PROGRESS), PBM_GETPOS) + ask(w.control(IDC_FILE_PROGRESS), PBM_GETPOS), 0);
     EXPECT_EQ(w.text(IDC_TOTAL_CAPTION), "Progression générale ...( 2/3 )");
     EXPECT_EQ(Positions({count("init"), count("encode"), count("deinit"), count("close")}), Positions({2, 25, 2, 2}));
-    EXPECT_TRUE(fileExists(mp3("a.mp3")) && !fileExists(mp3("c.mp3")));
-    EXPECT_EQ(fileContents(mp3("b.mp3")), "earlier b");
+    EXPECT_TRUE(fileExists(mp3("a.mp3")) && !fileExists(mp3("c.mp3")) && fileContents(mp3("b.mp3")) == "earlier b");
     CloseHandle(gate);
 }
 
@@ -526,9 +524,8 @@ TEST_F(Wizard, FailuresAreSaidAndTheWizardStaysOpen) {
     EXPECT_EQ(said.find("Encodage terminé, mais des fichiers n'ont pas pu être encodés.\n\nFichiers encodés : 3\nFichiers en échec : 17\n\n" +
                         tooLong + " : le chemin du fichier MP3 est trop long\n" + mp3("bad.wav") + " : "), 0u) << said;
     EXPECT_TRUE(said.find(mp3("missing12.wav") + " : ") != said.npos && said.find(mp3("missing13.wav")) == said.npos);
-    EXPECT_EQ(said.substr(said.size() - more.size()), more);
-    EXPECT_EQ(w.page(), IDD_WELCOME);
-    EXPECT_TRUE(fileExists(mp3("concert.live.mp3")) && fileExists(mp3("prise.mp3")) && fileExists(mp3("caf\xE9.mp3")));
+    EXPECT_TRUE(said.substr(said.size() - more.size()) == more && w.page() == IDD_WELCOME && fileExists(mp3("concert.live.mp3")) &&
+                fileExists(mp3("prise.mp3")) && fileExists(mp3("caf\xE9.mp3")));
     c.sourceFiles.clear();
     addWav("good.wav");
     EXPECT_FALSE(w.ended(0));
@@ -586,7 +583,8 @@ TEST_F(Wizard, EncoderGetsTheConvertedAudioOfEachFormat) {
         }
         ASSERT_TRUE(w.runJob());
         EXPECT_EQ(failures(w), text + " : ce n'est pas un fichier WAV\n" + odd + " : le fichier MP3 remplacerait le fichier source");
-        EXPECT_TRUE(fileContents(mp3("text.mp3")) == "earlier" && readWholeFile(odd) == oddWav);
+        EXPECT_TRUE(w.lastBox().find("Fichiers encodés : 7\n") != std::string::npos && fileContents(mp3("text.mp3")) == "earlier" &&
+                    readWholeFile(odd) == oddWav);
         EXPECT_EQ(fakeEncoder::modes(), mode == 4 ? "3333333" : mode == 1 ? "0000000" : "1331311");
         EXPECT_EQ(count("encode"), 7 * 4u);  // whole chunks but the last of each file
         for (size_t i = 0; i < data.size(); i++) {
@@ -719,8 +717,8 @@ TEST_F(Wizard, AJobThatCannotStartSaysWhy) {
     c.setDestinationFolder(mp3("file\\sub").c_str());
     ASSERT_TRUE(w.runJob());
     std::string said = "Le dossier de destination n'a pas pu être créé :\n" + mp3("file\\sub") + "\n\n";
-    EXPECT_TRUE(w.boxes.size() == 1 && w.lastBox().find(said) == 0 && w.lastBox().size() > said.size()) << w.lastBox();
-    EXPECT_EQ(w.text(finishButton), "Terminer");
+    EXPECT_TRUE(w.boxes.size() == 1 && w.lastBox().find(said) == 0 && w.lastBox().size() > said.size() &&
+                w.text(finishButton) == "Terminer") << w.lastBox();
     c.setDestinationFolder(mp3("new\\deeper").c_str());
     ASSERT_TRUE(w.runJob());
     EXPECT_TRUE(fileExists(mp3("new\\deeper\\a.mp3")));
@@ -807,6 +805,10 @@ TEST_F(Wizard, TheOptionsReachLamesOwnDllAsMeant) {
         {0, 13, 3, 3, 1, 1, 0, 0, 0xFBE188, 0xFFFFCF},  // 320 kbps, dual channel, private, copyright, a copy
         {0, 8, 0, 3, 0, 0, 1, 0, 0xFB9044, 0xFFFFCF},   // 128 kbps joint stereo, original
         {3, 8, 0, 3, 0, 0, 1, 0, 0xFB9844, 0xFFFFCF},   // made 32 kHz, still MPEG-1: 128 kbps
+        {1, 8, 0, 3, 0, 0, 1, 0, 0xFB9444, 0xFFFFCF},   // made 48 kHz
+        {4, 8, 0, 3, 0, 0, 1, 0, 0xF39444, 0xFFFFCF},   // made 24, 22.05 and 16 kHz: MPEG-2, 80 kbps
+        {5, 8, 0, 3, 0, 0, 1, 0, 0xF39044, 0xFFFFCF},
+        {6, 8, 0, 3, 0, 0, 1, 0, 0xF39844, 0xFFFFCF},
         {0, 8, 0, 1, 0, 0, 1, 0, 0xC0, 0xC0},           // the voice preset, of varying bitrate: mono
         {0, 8, 0, 3, 0, 0, 1, 200, 200, 0},             // ABR at 200 kbps
         {0, 8, 0, 3, 0, 0, 1, 0, 0xFB9044, 0xFFFFCF},   // a CD track: 44.1 kHz stereo, as above
@@ -820,11 +822,11 @@ TEST_F(Wizard, TheOptionsReachLamesOwnDllAsMeant) {
         for (int i = 0; i < (k.abr ? 10 : 8); i++) {  // the VBR method and ABR only where VBR is on
             choose(w, settings[i][0], settings[i][1]);
         }
-        bool track = &k == cases + 5;
+        bool track = &k == cases + 9;
         ASSERT_TRUE(track ? runTracks({0}) : w.runJob());
         EXPECT_EQ(w.boxes, Strings({"Encodage reussi!  "}));
         std::string out = fileContents(mp3(track ? "Piste1.mp3" : "a.mp3"));
-        size_t at = out.find("\xFF\xFB"), tag = out.find("LAME3.100");
+        size_t at = std::min(out.find("\xFF\xFB"), out.find("\xFF\xF3")), tag = out.find("LAME3.100");
         unsigned header = at == std::string::npos ? 0 : (BYTE)out[at + 1] << 16 | (BYTE)out[at + 2] << 8 | (BYTE)out[at + 3];
         EXPECT_EQ(k.mask ? header & k.mask : tag < 200 ? (BYTE)out[tag + 20] : 0, k.header) << k.header;
     }
