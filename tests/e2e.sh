@@ -12,11 +12,6 @@ win() { local p=$1; echo "Z:${p//\//\\}"; }
 failed=0
 problem() { echo "FAILED ($(basename "$build")): $*"; failed=1; }
 
-# The driver bounds its waits and says why it failed; the limit only guards against it hanging.
-drive() {  # program, then the driver's arguments
-  timeout 900 wine "$build/calbrune_drive.exe" "$(win "$build/$1")" "${@:2}" >"$work/drive.log" 2>&1 </dev/null ||
-    problem "calbrune_drive $* (status $?): $(tail -n 3 "$work/drive.log")"
-}
 frames() { echo $(( $(sox "$1" -t raw - 2>/dev/null | wc -c) / $(soxi -c "$1") / 2 )); }
 rms() { sox "$1" -n stat 2>&1 | awk '/RMS +amplitude/ {print $3}'; }
 # mp3 wav: decoded to exactly the WAV file's frames, and as loud within 10 %.
@@ -30,11 +25,13 @@ check() {
 
 sox -n -r 44100 -c 2 -b 16 "$work/a.wav" synth 1.5 sine 200-2000 sine 3000-300 vol 0.5
 sox -n -r 22050 -c 1 -b 16 "$work/b.wav" synth 1 pinknoise vol 0.4
+# The driver bounds its waits and says why it failed; the limit only guards against it hanging.
 for method in 0 4; do
   mkdir "$work/vbr$method"
-  drive calbrune.exe "$(win "$work/vbr$method")" --return --vbr $method "$(win "$work/a.wav")" "$(win "$work/b.wav")"
-  check "$work/vbr$method/a.mp3" "$work/a.wav"
-  check "$work/vbr$method/b.mp3" "$work/b.wav"
+  timeout 900 wine "$build/calbrune_drive.exe" "$(win "$build/calbrune.exe")" "$(win "$work/vbr$method")" --return \
+    --vbr $method "$(win "$work/a.wav")" "$(win "$work/b.wav")" >"$work/drive.log" 2>&1 </dev/null ||
+    problem "calbrune_drive with VBR method $method (status $?): $(tail -n 3 "$work/drive.log")"
+  for name in a b; do check "$work/vbr$method/$name.mp3" "$work/$name.wav"; done
 done
 [ $failed = 0 ] && echo "end to end ($(basename "$build")): passed"
 exit $failed
