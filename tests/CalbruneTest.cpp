@@ -319,7 +319,7 @@ HDROP dropOf(const Strings& paths) {
 }
 
 TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
-    std::string a = addWav("a.wav", chunkBytes, false), b = addWav("b.wav", chunkBytes, false);
+    std::string a = addWav("a.wav", chunkBytes, false), b = addWav("b.wav", chunkBytes, false), upper = addWav("C.WAV", 4, false);
     std::string notes = folder.file("notes.txt"), dir = folder.file("dir.wav");
     CreateDirectoryA(dir.c_str(), nullptr);
     writeFileContents(notes, "x");
@@ -336,7 +336,7 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     }
     EXPECT_TRUE(w.enabled(nextButton));
     // Dropped from the file manager: the same rules, the user told what was left out.
-    w.post(w.control(IDC_FILE_LIST), WM_DROPFILES, (WPARAM)dropOf({b, notes, dir, tooLong, a}));
+    w.post(w.control(IDC_FILE_LIST), WM_DROPFILES, (WPARAM)dropOf({b, notes, dir, tooLong, upper, a}));
     EXPECT_EQ(w.answerBox(IDOK), "Ces fichiers n'ont pas été ajoutés : leur chemin dépasse 259 caractères.\n" + tooLong);
     EXPECT_EQ(w.answerBox(IDOK), "Ces éléments n'ont pas été ajoutés : ce ne sont pas des fichiers wave "
                                  "(*.wav).\n" + notes + "\n" + dir);
@@ -344,7 +344,7 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     // Supprimer takes the line selected, then waits for another; once, a file comes after the last went.
     EXPECT_FALSE(w.enabled(IDC_REMOVE_FILE));
     int readded = 0;
-    for (Strings expected = {root, b, a, a, b, a}; !expected.empty();) {
+    for (Strings expected = {root, b, a, a, b, upper, a}; !expected.empty();) {
         std::string lines, sources;
         for (unsigned i = 0; i < std::max<size_t>(expected.size(), c.sourceFiles.count()); i++) {
             lines += (i ? "," : "") + (i < expected.size() ? expected[i] : "");
@@ -620,8 +620,11 @@ TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
     ASSERT_EQ(totals.size(), 4u);
     EXPECT_EQ(Positions({last(totals[1]), totals[2].size(), !totals[3].empty() && totals[3][0] >= 682, last(totals[3])}),
               Positions({341, 0, 1, 1024}));
-    EXPECT_EQ(Positions({last(w.positions(FileBar)), (WPARAM)SendMessageA(c.totalProgressBar(), PBM_GETRANGE, FALSE, 0)}),
-              Positions({10 * chunkBytes, 1024}));
+    // The file bar: its ranges, its last position and its times at 0 (the job's start, each entry).
+    Positions file = w.positions(FileBar);
+    EXPECT_EQ(w.sent(FileBar, PBM_SETRANGE32, &ControlEvent::lParam), std::vector<LPARAM>(2, 10 * chunkBytes));
+    EXPECT_EQ(Positions({last(file), (WPARAM)std::count(file.begin(), file.end(), 0), (WPARAM)SendMessageA(c.totalProgressBar(), PBM_GETRANGE, FALSE, 0)}),
+              Positions({10 * chunkBytes, 4, 1024}));
     HWND bar = c.fileProgressBar();
     JobFrame frame(&c);
     frame.begin(1);

@@ -35,8 +35,7 @@ inline LRESULT ask(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam =
 
 inline std::string textOf(HWND window) {
     std::string text(8192, '\0');
-    text.resize(ask(window, WM_GETTEXT, text.size(), (LPARAM)&text[0]));
-    return text;
+    return text.resize(ask(window, WM_GETTEXT, text.size(), (LPARAM)&text[0])), text;
 }
 
 // A visible dialog of `process` owned by `owner` (the sheet has none), holding `control` unless 0.
@@ -60,8 +59,7 @@ inline int pageIndex(HWND sheet) { return (int)ask(sheet, PSM_HWNDTOINDEX, (WPAR
 inline std::string answer(HWND box, int button) {
     std::string said = textOf(GetDlgItem(box, messageText));
     PostMessageA(GetDlgItem(box, button), BM_CLICK, 0, 0);
-    poll([&] { return !IsWindow(box); }, 10000);
-    return said;
+    return poll([&] { return !IsWindow(box); }, 10000), said;
 }
 
 // As a user fills it: a folder first (the dialog moves there and stays), then the quoted names.
