@@ -218,12 +218,12 @@ void choose(WizardRun& w, int id, int value) {
     }
 }
 
-// A control's text; a list's lines, the one selected in a box marked "*".
+// A control's text; a list's lines; the one selected in a box, or a button checked, marked "*".
 std::string shownIn(HWND control) {
     char kind[16] = "";
     GetClassNameA(control, kind, sizeof kind);
     bool box = !lstrcmpiA(kind, "ComboBox"), list = box || !lstrcmpiA(kind, "ListBox");
-    std::string text = list ? "" : textOf(control);
+    std::string text = list ? "" : textOf(control) + (ask(control, BM_GETCHECK) == BST_CHECKED ? "*" : "");
     for (int i = 0; list && i < (int)ask(control, box ? CB_GETCOUNT : LB_GETCOUNT); i++) {
         char line[MAX_PATH] = "";
         ask(control, box ? CB_GETLBTEXT : LB_GETTEXT, i, (LPARAM)line);
@@ -238,24 +238,25 @@ TEST_F(Wizard, PagesFollowTheSourceAndShowTheProgramsOwnTexts) {
     sim() = SimMachine();
     simAddDrive('C', SimDisc(), DRIVE_FIXED), simAddDrive('E'), simAddDrive('G', simDisc(1, {15301, 300}));
     c.setDestinationFolder("C:\\Musique");
+    c.setCloseWhenDone(1), c.setReplaceWithoutAsking(0);  // the defaults
     addWav("a.wav");
     const std::map<int, const char*> texts = {
         {IDD_WELCOME, "Bienvenue dans Calbrune 1.0|Calbrune vous aide à convertir facilement les fichiers WAVE et les "
                       "pistes CD aux formats MP3.|Sélectionnez l'action à effectuer et cliquez sur Suivant pour "
-                      "continuer.|Convertir les fichiers WAVE|Convertir les pistes CD audio|"},
+                      "continuer.|Convertir les fichiers WAVE*|Convertir les pistes CD audio|"},
         {IDD_WAVEFILES, "Sélectionnez un ou plusieurs fichiers et cliquez sur Suivant pour continuer.||Ajouter|Supprimer|"},
         {IDD_CDTRACKS, "Sélectionnez le lecteur.|E:\\,G:\\*|Sélectionnez les pistes à encoder.|Liste des pistes à "
                        "encoder:|  Piste  01      3 ' 24,  Piste  02      0 ' 04||>|<|>>|<<|"},
         {IDD_DESTINATION, "Sélectionnez un répertoire et cliquez sur Suivant pour continuer.|C:\\Musique|Parcourir|  "
-                          "Convertir dans le dossier d'origine|  Avertir avant de remplacer un fichier existant|"},
+                          "Convertir dans le dossier d'origine*|  Avertir avant de remplacer un fichier existant*|"},
         {IDD_OPTIONS, "Mode bitrate||128 Kbps mpeg1\r\n 80 Kbps mpeg2|Format audio et optimisation|Echantillonnage:| "
                       "Auto*, 48 000 Hz, 44 100 Hz, 32 000 Hz, 24 000 Hz, 22 050 Hz, 16 000 Hz|Format audio:| Auto*, "
                       "Stéreo, Joint Stéreo, Dual Channel, Mono|Qualité encodage:| Low, Voice, R3Mix, Normal*, High, "
-                      "VeryHigh|Divers|  Privé|  Original|  Copyright|Mode VBR|Activer Mode VBR:| Default*, OLD, NEW, "
+                      "VeryHigh|Divers|  Privé|  Original*|  Copyright|Mode VBR|Activer Mode VBR:| Default*, OLD, NEW, "
                       "MTRH, ABR|Minimum bitrate : 32 kbps||Maximum bitrate : 320 kbps||Qualité VBR : 4||Moyenne ABR : "
                       "128 kbps||"},
         {IDD_FINISH, "Calbrune a toutes les informations nécéssaires pour commencer l'encodage.|Cliquez sur terminer "
-                     "pour lancer l'encodage.| Fermer l'application après l'encodage.| Retourner au début de page "
+                     "pour lancer l'encodage.| Fermer l'application après l'encodage.*| Retourner au début de page "
                      "après l'encodage.|Progression fichier...||Progression générale...||"},
         {IDS_WAVEFILES_TITLE, "Fichiers à encoder|Sélectionnez les fichiers wave à encoder.|Pistes à encoder|Sélectionnez "
                               "les pistes CD à encoder.|Dossier de destination|Sélectionnez un répertoire où les fichiers "
@@ -445,7 +446,7 @@ TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
         {IDC_BITRATE, 0, IDC_BITRATE_LABEL, " 32 Kbps mpeg1\r\n  8 Kbps mpeg2"},
         {IDC_BITRATE, 13, IDC_BITRATE_LABEL, "320 Kbps mpeg1\r\n160 Kbps mpeg2"},
         {IDC_VBR_QUALITY, 9, IDC_VBR_QUALITY_LABEL, "Qualité VBR : 9"},
-        {IDC_ABR_BITRATE, 310, IDC_ABR_LABEL, "Moyenne ABR : 310 kbps"},
+        {IDC_ABR_BITRATE, 400, IDC_ABR_LABEL, "Moyenne ABR : 310 kbps"},  // dragged past its end
         {IDC_VBR_MAX, 10, IDC_VBR_MAX_LABEL, "Maximum bitrate : 112 kbps"},
         {IDC_VBR_MIN, 12, IDC_VBR_MAX_LABEL, "Maximum bitrate : 144 kbps"},
         {IDC_VBR_MAX, 5, IDC_VBR_MIN_LABEL, "Minimum bitrate : 48 kbps"},
@@ -625,6 +626,8 @@ TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
     EXPECT_EQ(w.sent(FileBar, PBM_SETRANGE32, &ControlEvent::lParam), std::vector<LPARAM>(2, 10 * chunkBytes));
     EXPECT_EQ(Positions({last(file), (WPARAM)std::count(file.begin(), file.end(), 0), (WPARAM)SendMessageA(c.totalProgressBar(), PBM_GETRANGE, FALSE, 0)}),
               Positions({10 * chunkBytes, 4, 1024}));
+    w.show(IDD_FINISH);  // again: the captions start anew
+    EXPECT_EQ(w.text(IDC_FILE_CAPTION) + "|" + w.text(IDC_TOTAL_CAPTION), "Progression fichier...|Progression générale...");
     HWND bar = c.fileProgressBar();
     JobFrame frame(&c);
     frame.begin(1);
@@ -723,7 +726,7 @@ TEST_F(Wizard, AJobThatCannotStartSaysWhy) {
     ASSERT_TRUE(w.runJob());
     std::string said = "Le dossier de destination n'a pas pu être créé :\n" + mp3("file\\sub") + "\n\n";
     EXPECT_TRUE(w.boxes.size() == 1 && w.lastBox().find(said) == 0 && w.lastBox().size() > said.size() &&
-                w.text(finishButton) == "Terminer") << w.lastBox();
+                w.text(finishButton) == "Terminer" && w.shown(backButton) && w.shown(IDCANCEL)) << w.lastBox();
     c.setDestinationFolder(mp3("new\\deeper").c_str());
     ASSERT_TRUE(w.runJob());
     EXPECT_TRUE(fileExists(mp3("new\\deeper\\a.mp3")));
