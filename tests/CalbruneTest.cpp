@@ -161,12 +161,9 @@ class Wizard : public ::testing::Test {
 protected:
     void SetUp() override {
         fakeEncoder::install(c);
-        c.setReplaceWithoutAsking(1);
-        c.setCloseWhenDone(0);
-        c.setDestinationFolder(folder.path());
+        c.setReplaceWithoutAsking(1), c.setCloseWhenDone(0), c.setDestinationFolder(folder.path());
         c.setCdDevicePath("\\\\.\\D:");
-        sim() = SimMachine();
-        drive = simAddDrive('D');
+        sim() = SimMachine(), drive = simAddDrive('D');
     }
     // No temporary file, drive, track buffer or encoder stream is left.
     void TearDown() override {
@@ -181,8 +178,7 @@ protected:
     }
     std::string mp3(const std::string& name) const { return folder.file(name.c_str()); }
     bool runTracks(Ints tracks) {
-        c.setSourceKind(1);
-        c.selectedTracks.clear();
+        c.setSourceKind(1), c.selectedTracks.clear();
         for (int k : tracks) {
             c.selectedTracks.append(&k);
         }
