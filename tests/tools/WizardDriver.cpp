@@ -33,11 +33,7 @@ ULONGLONG started = GetTickCount64();
 void say(const std::string& line) { printf("%s\n", line.c_str()), fflush(stdout); }
 void mark(const char* what) { timed ? printf("elapsed %s %.3f\n", what, (GetTickCount64() - started) / 1000.0) : 0; }
 
-[[noreturn]] void fail(const std::string& what) {
-    say("calbrune_drive: " + what);
-    TerminateProcess(child.hProcess, 99);
-    exit(1);
-}
+[[noreturn]] void fail(const std::string& what) { say("calbrune_drive: " + what), TerminateProcess(child.hProcess, 99), exit(1); }
 
 bool programEnded() { return WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0; }
 
@@ -78,8 +74,7 @@ void leave(Page page, int button) { shoot(page), click(GetDlgItem(sheet, button)
 
 // Answers OK, or Oui to a question.
 void answerBox(HWND box) {
-    say("message: " + textOf(GetDlgItem(box, messageText)));
-    shoot(Message, box);
+    say("message: " + textOf(GetDlgItem(box, messageText))), shoot(Message, box);
     answer(box, GetDlgItem(box, IDOK) ? IDOK : IDYES);
 }
 
