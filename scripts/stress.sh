@@ -114,9 +114,12 @@ run_job() {  # log, then the driver's options
   sed -i 's/\r$//' "$log"
 }
 
+# The driver prints the program's texts as they are, in Windows-1252: grep and sed read them
+# as bytes, which a UTF-8 locale would not match.
+bytes() { LC_ALL=C "$@"; }
 value() { awk -v k="$1" '$1 == k {print $2; exit}' "$2"; }
 # The names of the entries the end message says failed.
-failed_names() { grep -a '^Z:.*\.wav : ' "$1" | sed 's/ : .*//; s/.*\\//; s/\.wav$//' | sort; }
+failed_names() { bytes grep -a '^Z:.*\.wav : ' "$1" | bytes sed 's/ : .*//; s/.*\\//; s/\.wav$//' | sort; }
 
 # Checks the run against its end message. Mode "all": every entry converted
 # or failed; "cancel": a prefix converted, the rest untouched. Adds to problems.
@@ -132,7 +135,7 @@ check_run() {  # log mode
   if grep -qa '^message: Encodage reussi!' "$log"; then
     converted=${#names[@]}
   else
-    converted=$(grep -a 'Fichiers encod.s : ' "$log" | sed 's/.*: //')
+    converted=$(bytes grep -a 'Fichiers encod.s : ' "$log" | bytes sed 's/.*: //')
   fi
   declare -A failed=()
   for n in $(failed_names "$log"); do failed[$n]=1; done
@@ -314,7 +317,7 @@ scenario_full_disk() {
   run_job "$work/full.log"
   check_run "$work/full.log" all
   local converted
-  converted=$(grep -a 'Fichiers encod.s : ' "$work/full.log" | sed 's/.*: //')
+  converted=$(bytes grep -a 'Fichiers encod.s : ' "$work/full.log" | bytes sed 's/.*: //')
   if [ "${converted:-0}" -lt 1 ] || [ "$converted" -ge 8 ]; then
     problems+=("expected some files converted and some failed, got ${converted:-no} converted")
   fi
