@@ -35,7 +35,7 @@ enum Control { FileBar, TotalBar, FileLabel, TotalLabel };
 struct ControlEvent { Control control; UINT message; WPARAM wParam; LPARAM lParam; std::string text; };
 class WizardRun;
 const UINT syncMessage = WM_APP + 0x3A7;
-std::atomic<LONG> syncsHandled;
+std::atomic<LONG> syncsBegun, syncsHandled;
 WNDPROC sheetProcBelow, controlProcsBelow[4];
 WizardRun* recording;
 const int finishControls[] = {IDC_FILE_PROGRESS, IDC_TOTAL_PROGRESS, IDC_FILE_CAPTION, IDC_TOTAL_CAPTION};
@@ -43,7 +43,7 @@ HWND controlsSeen[4];
 
 // Above the sheet's own procedure: counts the test's flushing messages, which hold it wParam ms.
 LRESULT CALLBACK syncProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return message == syncMessage ? Sleep((DWORD)wParam), syncsHandled++ : CallWindowProcA(sheetProcBelow, window, message, wParam, lParam);
+    return message == syncMessage ? syncsBegun++, Sleep((DWORD)wParam), syncsHandled++ : CallWindowProcA(sheetProcBelow, window, message, wParam, lParam);
 }
 
 DWORD WINAPI wizardThread(LPVOID c) { return runWizard(GetModuleHandleA(nullptr), (Converter*)c), 0; }
@@ -635,8 +635,10 @@ TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
         EXPECT_EQ(Positions({half, (WPARAM)SendMessageA(bar, PBM_GETPOS, 0, 0)}), Positions({top / 2, top})) << size;
     }
     frame.setEntryRange(100);
+    // The first step is sent once the interface thread is held, not before it gets there.
+    LONG begun = syncsBegun;
     PostMessageA(w.sheet, syncMessage, 400, 0);
-    w.events.clear();
+    poll([&] { return syncsBegun > begun; }, 5000), w.events.clear();
     for (DWORD step = 1; step <= 50; step++) {
         frame.stepDone(step, 0.5f, step == 1, false);
     }
