@@ -19,17 +19,9 @@ static WNDPROC previousSheetProc;
 // The Converter of the running wizard: the close box and Cancel look at its job.
 static Converter* sheetConverter;
 
-struct PageEntry {
-    int templateId;
-    DLGPROC procedure;
-    DWORD flags;
-    int title;
-    int subtitle;
-};
-
 static const DWORD interiorPage = PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE;
 
-static const PageEntry pageTable[] = {
+const PageEntry pageTable[pageCount] = {
     {IDD_WELCOME, WelcomePage, PSP_HIDEHEADER, 0, 0},
     {IDD_WAVEFILES, WaveFilesPage, interiorPage, IDS_WAVEFILES_TITLE, IDS_WAVEFILES_SUBTITLE},
     {IDD_CDTRACKS, CdTracksPage, interiorPage, IDS_CDTRACKS_TITLE, IDS_CDTRACKS_SUBTITLE},
@@ -38,7 +30,6 @@ static const PageEntry pageTable[] = {
     {IDD_OPTIONS, EncoderOptionsPage, interiorPage, IDS_OPTIONS_TITLE, IDS_OPTIONS_SUBTITLE},
     {IDD_FINISH, FinishPage, PSP_HIDEHEADER, 0, 0},
 };
-static const int pageCount = sizeof(pageTable) / sizeof(pageTable[0]);
 
 WNDPROC subclassWizardSheet(HWND sheet) {
     if (!IsWindow(sheet)) {

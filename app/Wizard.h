@@ -17,6 +17,17 @@ enum SheetButton {
     SheetCancel = 16,
 };
 
+// The pages in order, with their templates and header texts (0: no header).
+struct PageEntry {
+    int templateId;
+    DLGPROC procedure;
+    DWORD flags;
+    int title;
+    int subtitle;
+};
+const int pageCount = 6;
+extern const PageEntry pageTable[pageCount];
+
 // Gives the sheet wizardSheetProc; null when `sheet` is not a window.
 WNDPROC subclassWizardSheet(HWND sheet);
 LRESULT CALLBACK wizardSheetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shlwapi.h>
+#include <dlgs.h>
 
 #include <math.h>
 
@@ -89,10 +90,15 @@ public:
     // A control's notification to its page, as a user's action sends it.
     void notify(int id, int code) { post(currentPage(sheet), WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)control(id)); }
     void show(int pageId) { ask(sheet, PSM_SETCURSELID, 0, pageId), settle(); }
+    // A box's text, marked where it lacks the program's caption or the information icon.
+    static std::string reply(HWND box, int button) {
+        bool own = textOf(box) == programCaption && (HICON)SendDlgItemMessageA(box, stc1, STM_GETICON, 0, 0) == LoadIconA(nullptr, IDI_INFORMATION);
+        return answer(box, button) + (own ? "" : " (caption, icon)");
+    }
     // The text of the next message box, after pressing `button`; "" when none came.
     std::string answerBox(int button, DWORD ms = 10000) {
         HWND box = poll([&] { return findDialog(GetCurrentProcessId(), sheet, messageText); }, ms);
-        std::string said = box ? answer(box, button) : "";
+        std::string said = box ? reply(box, button) : "";
         return settle(), said;
     }
     bool noBox() { return settle(), !findDialog(GetCurrentProcessId(), sheet, messageText); }
@@ -112,7 +118,7 @@ public:
         press(PSBTN_FINISH);
         auto answered = [&] {
             HWND box = findDialog(GetCurrentProcessId(), sheet, messageText);
-            box ? boxes.push_back(answer(box, GetDlgItem(box, IDYES) ? IDNO : IDOK)) : (void)0;
+            box ? boxes.push_back(reply(box, GetDlgItem(box, IDYES) ? IDNO : IDOK)) : (void)0;
             return box != nullptr;
         };
         // Ended once the worker's handle is closed, the end said and Finish back, or the wizard closed.
@@ -277,23 +283,23 @@ TEST_F(Wizard, PagesFollowTheSourceAndShowTheProgramsOwnTexts) {
         {PSBTN_BACK, IDD_WELCOME}, {PSBTN_NEXT, IDD_CDTRACKS}, {IDC_ADD_ALL_TRACKS, IDD_CDTRACKS},
         {PSBTN_NEXT, IDD_DESTINATION}, {PSBTN_NEXT, IDD_OPTIONS}, {PSBTN_NEXT, IDD_FINISH},
         {PSBTN_BACK, IDD_OPTIONS}, {PSBTN_BACK, IDD_DESTINATION}, {PSBTN_BACK, IDD_CDTRACKS},
-        {PSBTN_BACK, IDD_WELCOME},
+        {PSBTN_BACK, IDD_WELCOME}, {IDC_SOURCE_WAVE, IDD_WELCOME}, {PSBTN_NEXT, IDD_WAVEFILES},
     };
     shownOnce();
     for (auto step : steps) {
         w.press(step.first);
         ASSERT_EQ(w.page(), step.second) << "after " << step.first;
-        EXPECT_EQ(w.shown(backButton), step.second != IDD_WELCOME);
+        EXPECT_EQ(w.shown(backButton) && w.enabled(backButton), step.second != IDD_WELCOME);
         shownOnce();
     }
     std::string headers;
-    for (int id = IDS_WAVEFILES_TITLE; id <= IDS_OPTIONS_SUBTITLE; id++) {
+    for (int k = 2; k < 10; k++) {  // the four inner pages' titles and subtitles
         char text[128] = "";
+        int id = k % 2 ? pageTable[k / 2].subtitle : pageTable[k / 2].title;
         headers += std::string(text, LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text)) + "|";
     }
     EXPECT_EQ(Strings({std::to_string(seen.size()), headers}), Strings({"6", texts.at(IDS_WAVEFILES_TITLE)}));
-    // The CD choice is kept.
-    EXPECT_EQ(IsDlgButtonChecked(currentPage(w.sheet), IDC_SOURCE_CD), BST_CHECKED);
+    EXPECT_EQ(c.sourceKind(), 0);  // WAV files again, after the CD
     w.post(w.sheet, WM_SYSCOMMAND, SC_CLOSE);
     EXPECT_EQ(w.answerBox(IDNO), "Voulez-vous vraiment quitter Calbrune ?");
     w.post(w.sheet, WM_COMMAND, IDCANCEL);
@@ -323,7 +329,7 @@ TEST_F(Wizard, WaveFilesAreAddedAndRemovedInListOrder) {
     // The root folder of a drive already ends with its backslash.
     std::string root = "C:\\calbrune-" + std::to_string(GetCurrentProcessId()) + ".wav";
     writeFileContents(root, "x");
-    std::string tooLong = folder.file(std::string(260, 'x').c_str()) + ".wav";
+    std::string tooLong = folder.file(std::string(255 - strlen(folder.path()), 'x').c_str()) + ".wav";  // 260 characters
     w.press(PSBTN_NEXT);
     EXPECT_FALSE(w.enabled(nextButton));
     for (Strings entries : {Strings{"C:\\", "\"" + root.substr(3) + "\""}, {folder.path(), "\"b.wav\" \"a.wav\""}, {a}}) {
@@ -414,7 +420,7 @@ TEST_F(Wizard, DestinationInBothModes) {
                enabling(w, {IDC_SAVE_BESIDE_SOURCE, IDC_DESTINATION_FOLDER, IDC_BROWSE}) +
                std::to_string(IsDlgButtonChecked(page, IDC_WARN_BEFORE_REPLACE));
     };
-    EXPECT_EQ(state(), "11001");
+    EXPECT_EQ(state() + (GetWindowLongA(w.control(IDC_DESTINATION_FOLDER), GWL_STYLE) & ES_READONLY ? "" : " typed into"), "11001");
     w.press(IDC_SAVE_BESIDE_SOURCE);
     EXPECT_EQ(state() + std::to_string(c.saveBesideSource()), "011110");
     for (std::string chosen : {"", "C:\\windows\\system32"}) {  // OK alone keeps the folder
@@ -450,6 +456,7 @@ TEST_F(Wizard, OptionsLabelsPullsAndVbrRules) {
     for (const Pull& p : pulls) {
         p.id ? choose(w, p.id, p.position) : (void)0;
         EXPECT_EQ(w.text(p.labelId), p.label) << p.id << " at " << p.position;
+        EXPECT_LE(ask(w.control(IDC_VBR_MIN), TBM_GETPOS), ask(w.control(IDC_VBR_MAX), TBM_GETPOS));
     }
     EXPECT_EQ(ask(w.control(IDC_VBR_MIN), TBM_GETPOS), 5);
     // The CBR bitrate and its label, then the VBR controls (1051 to 1059).
@@ -562,14 +569,14 @@ TEST_F(Wizard, EncoderGetsTheConvertedAudioOfEachFormat) {
     writeFileContents(text, "this is not a wave file at all");
     writeFileContents(mp3("text.mp3"), "earlier");
     Bytes oddWav = canonicalWav(1, 44100, 16, patternBytes(2000));
-    std::string odd = writeBytes(folder, "odd.mp3", oddWav);
+    std::string odd = writeBytes(folder, "odd.mp3", oddWav), noFormat = writeBytes(folder, "noformat.wav", riffOf({{"data", Bytes(40)}}));
     struct Format { const char* name; uint16_t channels, bits, tag; } const formats[] = {
         {"s16", 2, 16, 1}, {"m16", 1, 16, 1}, {"m8", 1, 8, 1}, {"s8", 2, 8, 1}, {"m24", 1, 24, 1}, {"s32", 2, 32, 1},
         {"f32", 2, 32, 3}};
     for (int mode : {0, 1, 4}) {  // Auto, Stéreo, Mono
         fakeEncoder::install(c);
         c.sourceFiles.clear();
-        c.sourceFiles.append(text.c_str()), c.sourceFiles.append(odd.c_str());
+        c.sourceFiles.append(text.c_str()), c.sourceFiles.append(odd.c_str()), c.sourceFiles.append(noFormat.c_str());
         c.setChannelModeIndex(mode);
         std::vector<Bytes> data;
         for (const Format& f : formats) {
@@ -581,7 +588,8 @@ TEST_F(Wizard, EncoderGetsTheConvertedAudioOfEachFormat) {
             c.sourceFiles.append(writeBytes(folder, (std::string(f.name) + ".wav").c_str(), wav).c_str());
         }
         ASSERT_TRUE(w.runJob());
-        EXPECT_EQ(failures(w), text + " : ce n'est pas un fichier WAV\n" + odd + " : le fichier MP3 remplacerait le fichier source");
+        EXPECT_EQ(failures(w), text + " : ce n'est pas un fichier WAV\n" + odd + " : le fichier MP3 remplacerait le fichier source\n" +
+                                   noFormat + " : le format audio est introuvable");
         EXPECT_TRUE(w.lastBox().find("Fichiers encodés : 7\n") != std::string::npos && fileContents(mp3("text.mp3")) == "earlier" &&
                     readWholeFile(odd) == oddWav);
         EXPECT_EQ(fakeEncoder::modes(), mode == 4 ? "3333333" : mode == 1 ? "0000000" : "1331311");
@@ -623,7 +631,8 @@ TEST_F(Wizard, TheBarsAndCaptionsFollowEachEntryEvenAfterAStalledUpdate) {
     EXPECT_EQ(Positions({last(file), (WPARAM)std::count(file.begin(), file.end(), 0), (WPARAM)SendMessageA(c.totalProgressBar(), PBM_GETRANGE, FALSE, 0)}),
               Positions({10 * chunkBytes, 4, 1024}));
     w.show(IDD_FINISH);  // again: the captions start anew
-    EXPECT_EQ(w.text(IDC_FILE_CAPTION) + "|" + w.text(IDC_TOTAL_CAPTION), "Progression fichier...|Progression générale...");
+    bool middle = (GetWindowLongA(w.control(IDC_FILE_CAPTION), GWL_STYLE) & SS_ELLIPSISMASK) == SS_PATHELLIPSIS;  // of a long path
+    EXPECT_EQ(w.text(IDC_FILE_CAPTION) + "|" + w.text(IDC_TOTAL_CAPTION) + (middle ? "" : " cut at the end"), "Progression fichier...|Progression générale...");
     HWND bar = c.fileProgressBar();
     JobFrame frame(&c);
     frame.begin(1);
@@ -884,7 +893,7 @@ TEST(WavHeader, BuiltAndDamagedFiles) {
         {edited(stereo, 32, 8, 2), WavUsable, 44, 1000},
         {edited(stereo, 24, 7999), WavBadSampleRate},
         {edited(stereo, 24, 192001), WavBadSampleRate},
-        {edited(stereo, 24, 192000), WavUsable, 44, 1000},
+        {edited(stereo, 24, 192000), WavUsable, 44, 1000}, {edited(stereo, 24, 8000), WavUsable, 44, 1000},
     };
     for (const Case& k : cases) {
         WavInfo info = {};

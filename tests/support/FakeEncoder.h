@@ -43,7 +43,7 @@ inline BE_ERR __cdecl initStream(BE_CONFIG* config, DWORD* samples, DWORD* buffe
     *bufferSize = 16384;
     *handle = streams.size();
     streams.push_back({Open, 0, *samples, config->bWriteVBRHeader != 0});
-    initModes += std::to_string(config->nMode);
+    initModes += config->bEnableVBR || config->nVbrMethod == -1 ? std::to_string(config->nMode) : "?";  // constant: no method
     return record(failure == "init" ? BE_ERR_INVALID_FORMAT_PARAMETERS : 0, "init");
 }
 
