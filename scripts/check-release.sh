@@ -122,6 +122,9 @@ else
 fi
 
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Calbrune'
+# The installer is a 64-bit program; where the 32-bit Wine is installed, `wine reg` is the 32-bit
+# reg.exe, which sees the 32-bit view of the registry unless told otherwise.
+reg_query() { wine reg query "$key" /reg:64; }
 drive_c=$WINEPREFIX/drive_c
 shortcut="$drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Calbrune.lnk"
 # The uninstaller runs a copy of itself and returns at once; it removes
@@ -130,7 +133,7 @@ uninstall() {
   wine "$1/desinstaller.exe" /S || fail "$1/desinstaller.exe /S failed"
   local i
   for i in $(seq 1 150); do
-    wine reg query "$key" >/dev/null 2>&1 || return 0
+    reg_query >/dev/null 2>&1 || return 0
     sleep 0.2
   done
   fail "the uninstall key is still there 30 s after the silent uninstall"
@@ -148,7 +151,7 @@ grep -qa 'Program Files\\Calbrune\\calbrune.exe' "$shortcut" 2>/dev/null ||
   fail "no Start-menu shortcut to the program at $shortcut"
 ok "Start-menu shortcut to the installed program"
 
-values=$(wine reg query "$key" 2>/dev/null | tr -d '\r' | awk 'NF >= 3 {print $1 "=" $NF}') ||
+values=$(reg_query 2>/dev/null | tr -d '\r' | awk 'NF >= 3 {print $1 "=" $NF}') ||
   fail "no uninstall key $key"
 for value in DisplayName=Calbrune DisplayVersion="$version" 'Publisher=.\+' 'DisplayIcon=.*calbrune\.exe,0' \
              'UninstallString=.*desinstaller\.exe"' 'QuietUninstallString=/S' 'EstimatedSize=0x[1-9a-f][0-9a-f]\+'; do
