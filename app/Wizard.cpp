@@ -21,7 +21,7 @@ static Converter* sheetConverter;
 
 static const DWORD interiorPage = PSP_USEHEADERTITLE | PSP_USEHEADERSUBTITLE;
 
-const PageEntry pageTable[pageCount] = {
+const PageEntry pageTable[] = {
     {IDD_WELCOME, WelcomePage, PSP_HIDEHEADER, 0, 0},
     {IDD_WAVEFILES, WaveFilesPage, interiorPage, IDS_WAVEFILES_TITLE, IDS_WAVEFILES_SUBTITLE},
     {IDD_CDTRACKS, CdTracksPage, interiorPage, IDS_CDTRACKS_TITLE, IDS_CDTRACKS_SUBTITLE},
@@ -30,6 +30,7 @@ const PageEntry pageTable[pageCount] = {
     {IDD_OPTIONS, EncoderOptionsPage, interiorPage, IDS_OPTIONS_TITLE, IDS_OPTIONS_SUBTITLE},
     {IDD_FINISH, FinishPage, PSP_HIDEHEADER, 0, 0},
 };
+static const int pageCount = sizeof(pageTable) / sizeof(pageTable[0]);
 
 WNDPROC subclassWizardSheet(HWND sheet) {
     if (!IsWindow(sheet)) {

@@ -25,8 +25,7 @@ struct PageEntry {
     int title;
     int subtitle;
 };
-const int pageCount = 6;
-extern const PageEntry pageTable[pageCount];
+extern const PageEntry pageTable[];
 
 // Gives the sheet wizardSheetProc; null when `sheet` is not a window.
 WNDPROC subclassWizardSheet(HWND sheet);
